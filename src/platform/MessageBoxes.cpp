@@ -1,0 +1,34 @@
+#include "platform/MessageBoxes.h"
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace sonarelle {
+
+namespace {
+
+// Without a widget application (headless components and their tests) the text goes to
+// standard error instead of a box.
+bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+
+void ShowBox(QMessageBox::Icon icon, const QString& text) {
+  if (!HaveWidgets()) {
+    std::fprintf(stderr, "%s: %s\n", kApplicationTitle, text.toLocal8Bit().constData());
+    return;
+  }
+  QMessageBox box(icon, QString::fromUtf8(kApplicationTitle), text, QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.exec();
+}
+
+}  // namespace
+
+void ShowMessage(const QString& text) { ShowBox(QMessageBox::NoIcon, text); }
+
+void ShowErrorBox(const QString& text) { ShowBox(QMessageBox::Critical, text); }
+
+void ShowException(const std::exception& error) { ShowErrorBox(QString::fromUtf8(error.what())); }
+
+}  // namespace sonarelle

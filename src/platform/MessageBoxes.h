@@ -1,0 +1,33 @@
+#pragma once
+
+#include <exception>
+#include <utility>
+
+#include <QString>
+
+namespace sonarelle {
+
+// Caption of every standard message box and the application's title.
+inline constexpr const char* kApplicationTitle = "sonarelle recorder";
+
+// The standard message box: the text, an OK button, the application title as caption.
+void ShowMessage(const QString& text);
+
+// The standard error box the message loop shows for an error raised by a command or a tick.
+void ShowErrorBox(const QString& text);
+
+// Shows the exception's text in the standard error box.
+void ShowException(const std::exception& error);
+
+// Runs a command or tick the way the message loop does: an error ends it where it was
+// raised, its text is shown in the standard error box, and the program goes on.
+template <class Command>
+void RunGuarded(Command&& command) {
+  try {
+    std::forward<Command>(command)();
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}
+
+}  // namespace sonarelle

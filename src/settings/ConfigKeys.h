@@ -1,0 +1,37 @@
+#pragma once
+
+// Sections, keys and defaults of config.ini. Readers take the default when a key is missing.
+namespace sonarelle::ConfigKeys {
+
+inline constexpr const char* kConfigFileName = "config.ini";
+
+inline constexpr const char* kRecorderSection = "recorder_setting";
+inline constexpr const char* kSampleRate = "samplerate";
+inline constexpr int kSampleRateDefault = 44100;
+inline constexpr const char* kSampleBit = "samplebit";
+inline constexpr int kSampleBitDefault = 16;
+inline constexpr const char* kChannels = "channels";
+inline constexpr int kChannelsDefault = 2;
+inline constexpr const char* kNumBuffers = "numbuffers";
+inline constexpr int kNumBuffersDefault = 20;
+inline constexpr const char* kBufferSize = "buffersize";
+inline constexpr int kBufferSizeDefault = 4096;
+
+inline constexpr const char* kMp3InfoSection = "mp3_info";
+inline constexpr const char* kTitle = "title";
+inline constexpr const char* kArtist = "artist";
+inline constexpr const char* kAlbum = "album";
+inline constexpr const char* kYear = "year";
+inline constexpr const char* kComment = "comment";
+
+inline constexpr const char* kSkinSection = "skin";
+inline constexpr const char* kSkin = "skin";
+inline constexpr int kSkinDefault = 1;
+
+inline constexpr const char* kProxySection = "proxy";
+inline constexpr const char* kIsProxy = "isProxy";
+inline constexpr const char* kProxy = "proxy";
+inline constexpr const char* kProxyUserId = "proxyUserID";
+inline constexpr const char* kProxyPassword = "proxyPassword";
+
+}  // namespace sonarelle::ConfigKeys

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+// Tone checks for recorded audio.
+
+// Relative power of `frequency` in the samples (Goertzel), normalised so that a full-scale
+// sine gives about 0.25 and silence 0.
+double TonePower(const std::vector<double>& samples, double sampleRate, double frequency);
+
+// Whether `frequency` stands clearly above the neighbouring frequencies in the samples.
+bool HasTone(const std::vector<double>& samples, double sampleRate, double frequency);
