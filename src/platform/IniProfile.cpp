@@ -129,8 +129,8 @@ bool WriteString(const QString& path, const QString& section, const QString& key
   }
   Parsed parsed = SplitLines(data);
   std::vector<Line>& lines = parsed.lines;
-  QByteArray eol = lines.empty() || lines.front().eol.isEmpty() ? QByteArray("\n")
-                                                                 : lines.front().eol;
+  QByteArray eol =
+      lines.empty() || lines.front().eol.isEmpty() ? QByteArray("\n") : lines.front().eol;
   if (!lines.empty() && lines.back().eol.isEmpty()) lines.back().eol = eol;
 
   // A line break in a value would start a line of its own and could forge other keys.

@@ -11,7 +11,9 @@ namespace {
 
 // Without a widget application (headless components and their tests) the text goes to
 // standard error instead of a box.
-bool HaveWidgets() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+bool HaveWidgets() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 void ShowBox(QMessageBox::Icon icon, const QString& text) {
   if (!HaveWidgets()) {
@@ -25,10 +27,16 @@ void ShowBox(QMessageBox::Icon icon, const QString& text) {
 
 }  // namespace
 
-void ShowMessage(const QString& text) { ShowBox(QMessageBox::NoIcon, text); }
+void ShowMessage(const QString& text) {
+  ShowBox(QMessageBox::NoIcon, text);
+}
 
-void ShowErrorBox(const QString& text) { ShowBox(QMessageBox::Critical, text); }
+void ShowErrorBox(const QString& text) {
+  ShowBox(QMessageBox::Critical, text);
+}
 
-void ShowException(const std::exception& error) { ShowErrorBox(QString::fromUtf8(error.what())); }
+void ShowException(const std::exception& error) {
+  ShowErrorBox(QString::fromUtf8(error.what()));
+}
 
 }  // namespace sonarelle

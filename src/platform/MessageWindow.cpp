@@ -27,7 +27,9 @@ class PostedMessage : public QEvent {
 MessageWindow::MessageWindow(Handler handler, QObject* parent)
     : QObject(parent), handler_(std::move(handler)) {}
 
-MessageWindow::~MessageWindow() { QCoreApplication::removePostedEvents(this, kPostedMessageEvent); }
+MessageWindow::~MessageWindow() {
+  QCoreApplication::removePostedEvents(this, kPostedMessageEvent);
+}
 
 void MessageWindow::PostMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
   // Ownership of the event passes to the event loop.

@@ -18,6 +18,8 @@ QString ProgramFolder() {
   return folder;
 }
 
-void SetProgramFolder(const QString& folder) { Override() = folder; }
+void SetProgramFolder(const QString& folder) {
+  Override() = folder;
+}
 
 }  // namespace sonarelle

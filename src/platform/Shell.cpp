@@ -10,8 +10,7 @@
 namespace sonarelle::Shell {
 
 bool Open(const QString& fileOrUrl) {
-  QUrl url = QFileInfo(fileOrUrl).isAbsolute() ? QUrl::fromLocalFile(fileOrUrl)
-                                               : QUrl(fileOrUrl);
+  QUrl url = QFileInfo(fileOrUrl).isAbsolute() ? QUrl::fromLocalFile(fileOrUrl) : QUrl(fileOrUrl);
   return QDesktopServices::openUrl(url);
 }
 
@@ -29,7 +28,9 @@ bool HasDefaultApplication(const QString& path) {
   return query.exitCode() == 0 && !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
-QString FindProgram(const QString& program) { return QStandardPaths::findExecutable(program); }
+QString FindProgram(const QString& program) {
+  return QStandardPaths::findExecutable(program);
+}
 
 bool Start(const QString& program, const QStringList& arguments) {
   return QProcess::startDetached(program, arguments);

@@ -48,11 +48,10 @@ int TextToInteger(const QString& text, int defaultValue) {
   return static_cast<std::int32_t>(bits);
 }
 
-int ReadInteger(const QString& path, const QString& section, const QString& key,
-                int defaultValue) {
+int ReadInteger(const QString& path, const QString& section, const QString& key, int defaultValue) {
   QString text = ReadText(path, section, key, QString());
-  if (text.size() > 2 && (text.startsWith(QLatin1String("0x")) ||
-                          text.startsWith(QLatin1String("0X")))) {
+  if (text.size() > 2 &&
+      (text.startsWith(QLatin1String("0x")) || text.startsWith(QLatin1String("0X")))) {
     text.replace(0, 2, QLatin1String("$"));
   }
   return TextToInteger(text, defaultValue);

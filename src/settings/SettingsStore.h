@@ -22,8 +22,7 @@ QString ReadText(const QString& path, const QString& section, const QString& key
 
 // The value as a decimal integer, or hexadecimal after "$" or "0x"; `defaultValue` when the
 // key is missing, empty or not an integer.
-int ReadInteger(const QString& path, const QString& section, const QString& key,
-                int defaultValue);
+int ReadInteger(const QString& path, const QString& section, const QString& key, int defaultValue);
 
 // Writes the value; raises ESettingsWriteError "Unable to write to <path>" on failure.
 void WriteText(const QString& path, const QString& section, const QString& key,

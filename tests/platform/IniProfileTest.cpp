@@ -21,7 +21,9 @@ class IniProfileTest : public ::testing::Test {
                                            QFileDevice::ExeOther);
   }
 
-  QString Path(const char* name = "config.ini") const { return dir_.filePath(QString::fromLatin1(name)); }
+  QString Path(const char* name = "config.ini") const {
+    return dir_.filePath(QString::fromLatin1(name));
+  }
 
   void Put(const QByteArray& bytes, const char* name = "config.ini") const {
     QFile f(Path(name));
@@ -145,8 +147,8 @@ TEST_F(IniProfileTest, RefusedWriteReportsFailureAndKeepsTheOldFile) {
   QFile::setPermissions(Path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                     QFileDevice::ReadOther | QFileDevice::WriteOther);
   int result = RunUnprivileged([&] { return WriteString(Path(), "skin", "skin", "6") ? 1 : 0; });
-  QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner);
+  QFile::setPermissions(dir_.path(),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   EXPECT_EQ(result, 0) << "a write into a read-only folder must fail";
   EXPECT_EQ(Get(), "[skin]\nskin=3\n");
   EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 1)

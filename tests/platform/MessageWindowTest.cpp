@@ -50,9 +50,8 @@ TEST(MessageWindowTest, MessagesPostedFromAnotherThreadArriveInOrderOnTheOwnerTh
 
 TEST(MessageWindowTest, SendFromAnotherThreadWaitsUntilHandled) {
   std::atomic<int> handled{0};
-  MessageWindow window([&](unsigned, std::uintptr_t w, std::intptr_t) {
-    handled += static_cast<int>(w);
-  });
+  MessageWindow window(
+      [&](unsigned, std::uintptr_t w, std::intptr_t) { handled += static_cast<int>(w); });
   std::atomic<bool> returned{false};
   int seenAtReturn = -1;
   std::thread worker([&] {

@@ -58,7 +58,8 @@ TEST_F(SettingsStoreTest, MissingFileAndKeysGiveEveryDefault) {
   EXPECT_EQ(readInt(Keys::kChannels, Keys::kChannelsDefault), 2);
   EXPECT_EQ(readInt(Keys::kNumBuffers, Keys::kNumBuffersDefault), 20);
   EXPECT_EQ(readInt(Keys::kBufferSize, Keys::kBufferSizeDefault), 4096);
-  EXPECT_EQ(SettingsStore::ReadInteger(path_, Keys::kSkinSection, Keys::kSkin, Keys::kSkinDefault), 1);
+  EXPECT_EQ(SettingsStore::ReadInteger(path_, Keys::kSkinSection, Keys::kSkin, Keys::kSkinDefault),
+            1);
   EXPECT_EQ(SettingsStore::ReadText(path_, Keys::kMp3InfoSection, Keys::kTitle), QString());
   EXPECT_FALSE(QFile::exists(path_)) << "reading must never create the file";
 }
@@ -89,8 +90,8 @@ TEST_F(SettingsStoreTest, ARefusedWriteRaisesUnableToWriteAndKeepsWhatWasStored)
     }
     return 1;
   });
-  QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner);
+  QFile::setPermissions(dir_.path(),
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   EXPECT_EQ(result, 0) << "1: no error raised, 2: wrong message";
   EXPECT_EQ(SettingsStore::ReadInteger(path_, Keys::kSkinSection, Keys::kSkin, 1), 3);
 }

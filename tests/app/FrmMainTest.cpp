@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/CollapsiblePanel.h"
+#include "app/FrmMain.h"
+#include "displays/MMLEDLabel.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Shell.h"
+#include "support/ModalBoxWatcher.h"
+
+using namespace sonarelle;
+
+namespace {
+
+// Records the URLs the desktop is asked to open instead of opening them.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  explicit UrlRecorder(const QStringList& schemes) : schemes_(schemes) {
+    for (const QString& scheme : schemes_) QDesktopServices::setUrlHandler(scheme, this, "Open");
+  }
+  ~UrlRecorder() override {
+    for (const QString& scheme : schemes_) QDesktopServices::unsetUrlHandler(scheme);
+  }
+  QList<QUrl> urls;
+ public slots:
+  void Open(const QUrl& url) { urls << url; }
+
+ private:
+  QStringList schemes_;
+};
+
+class FrmMainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetProgramFolder(folder_.path());
+    form_ = std::make_unique<TFrmMain>();
+  }
+  void TearDown() override {
+    form_.reset();
+    SetProgramFolder(QString());
+    // Ending the program (Exit, closing the main window) makes every later event loop of
+    // this process return at once; an application loop started and left clears that.
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+  }
+
+  QAction* Item(const char* name) const {
+    QAction* action = form_->Item(QString::fromLatin1(name));
+    EXPECT_NE(action, nullptr) << name;
+    return action;
+  }
+
+  QTemporaryDir folder_;
+  std::unique_ptr<TFrmMain> form_;
+};
+
+TEST_F(FrmMainTest, StartsWithTheTimeDisplayAtZeroAndOnlyRecordEnabled) {
+  form_->show();
+  EXPECT_EQ(form_->MMLEDLABEL1->Caption(), "00:00:00   00:00:00");
+  EXPECT_EQ(form_->MMLEDLABEL1->width(), 310);
+  EXPECT_EQ(form_->MMLEDLABEL1->height(), 26);
+  EXPECT_EQ(form_->MMLEDLABEL1->NumChars(), 19);
+  EXPECT_FALSE(form_->suiTrackBar1->isEnabled());
+  EXPECT_EQ(form_->suiTrackBar1->value(), 0);
+  for (const char* off : {"N21", "N22", "N23", "N32", "N51", "N52", "MenuWindows"}) {
+    EXPECT_FALSE(Item(off)->isEnabled()) << off;
+  }
+  for (const char* on : {"N31", "MenuScreen", "N11", "N17", "N81"}) {
+    EXPECT_TRUE(Item(on)->isEnabled()) << on;
+  }
+  EXPECT_EQ(form_->FPlayState, TPlayState::psIdle);
+  EXPECT_EQ(form_->FMediaKind, TMediaKind::mkNone);
+  EXPECT_FALSE(form_->FRecording);
+  EXPECT_FALSE(form_->Timer1->isActive());
+  EXPECT_EQ(form_->Timer1->interval(), 1000);
+  EXPECT_EQ(form_->FLyricLine, -2);
+  EXPECT_EQ(form_->FConfigFile, folder_.path() + "/config.ini");
+  EXPECT_EQ(form_->FLanguageFile, folder_.path() + "/language/en.ini");
+  EXPECT_FALSE(QFile::exists(form_->FConfigFile)) << "start-up must not write config.ini";
+}
+
+TEST_F(FrmMainTest, EveryToolbarButtonFollowsAndRunsItsMenuCommand) {
+  const struct {
+    QToolButton* button;
+    const char* command;
+    const char* hint;
+  } pairs[] = {{form_->BtnPlay, "N21", "play"},
+               {form_->BtnPause, "N22", "pause"},
+               {form_->BtnStop, "N23", "stop"},
+               {form_->BtnRecord, "N31", "record"},
+               {form_->BtnStopRecord, "N32", "stop"}};
+  for (const auto& pair : pairs) {
+    QAction* command = Item(pair.command);
+    EXPECT_EQ(pair.button->toolTip(), pair.hint);
+    EXPECT_EQ(pair.button->isEnabled(), command->isEnabled()) << pair.command;
+    for (bool enabled : {true, false, true}) {
+      command->setEnabled(enabled);
+      EXPECT_EQ(pair.button->isEnabled(), enabled) << pair.command;
+    }
+    QSignalSpy triggered(command, &QAction::triggered);
+    pair.button->click();
+    EXPECT_EQ(triggered.count(), 1) << pair.command;
+    command->setEnabled(false);
+    pair.button->click();
+    EXPECT_EQ(triggered.count(), 1) << "a disabled button must not run " << pair.command;
+  }
+}
+
+TEST_F(FrmMainTest, MenusCarryTheirNamesCaptionsAndFunctionKeys) {
+  const struct {
+    const char* name;
+    const char* caption;
+    int key;
+  } items[] = {{"N1", "&File", 0},
+               {"N11", "&Open a file", 0},
+               {"N12", "&Play Karaoke Disk", 0},
+               {"N14", "Open CD-ROM Door", 0},
+               {"N15", "Close CD-ROM Door", 0},
+               {"N17", "&Exit", 0},
+               {"N21", "&Play", Qt::Key_F2},
+               {"N22", "P&ause", Qt::Key_F3},
+               {"N23", "&Stop", Qt::Key_F4},
+               {"N31", "&Record", Qt::Key_F5},
+               {"N32", "&Stop", Qt::Key_F6},
+               {"N42", "Left  Channel", 0},
+               {"N43", "Right Channel", 0},
+               {"N51", "Full Screen", 0},
+               {"N52", "Normal", 0},
+               {"N62", "MP3 Infomation Setting", 0},
+               {"N63", "Multimedia Mixer", 0},
+               {"N64", "System Volume", 0},
+               {"N9", "&Skin", 0},
+               {"N95", "DeepBlue", 0},
+               {"N98", "BlueStorm", 0},
+               {"N101", "Online Update", 0},
+               {"N81", "&Help    F1", 0},
+               {"N82", "H&omepage", 0},
+               {"N83", "&Support", 0},
+               {"MenuVCD", "VCD", 0},
+               {"MenuScreen", "Full Screen", 0},
+               {"MenuWindows", "Normal", 0}};
+  for (const auto& item : items) {
+    QAction* action = Item(item.name);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), item.caption) << item.name;
+    EXPECT_EQ(action->shortcut(), item.key ? QKeySequence(item.key) : QKeySequence()) << item.name;
+  }
+  EXPECT_TRUE(Item("N13")->isSeparator());
+  EXPECT_TRUE(Item("N16")->isSeparator());
+  EXPECT_FALSE(Item("MenuVCD")->isVisible());
+}
+
+TEST_F(FrmMainTest, ClientAreaIsFixedAndTheSourcePanelStartsCollapsed) {
+  form_->show();
+  EXPECT_EQ(form_->width(), TFrmMain::kClientWidth);
+  EXPECT_EQ(form_->height(), TFrmMain::kClientHeight - 116);
+  EXPECT_TRUE(form_->suiPanel1->Collapsed());
+  EXPECT_EQ(form_->suiPanel1->height(), TCollapsiblePanel::kCaptionHeight);
+  EXPECT_EQ(form_->suiPanel1->geometry().bottom() + 1, form_->centralWidget()->height());
+
+  form_->suiPanel1->Pop();
+  EXPECT_EQ(form_->height(), TFrmMain::kClientHeight);
+  EXPECT_EQ(form_->suiPanel1->height(), 136);
+  EXPECT_EQ(form_->suiPanel1->geometry().bottom() + 1,
+            form_->height() - form_->menuBar()->height());
+  form_->suiPanel1->Push();
+  EXPECT_EQ(form_->height(), TFrmMain::kClientHeight - 116);
+  EXPECT_EQ(form_->minimumSize(), form_->maximumSize()) << "the window is not resizable";
+}
+
+TEST_F(FrmMainTest, ExitEndsAtOnceWithoutOfferingTheTake) {
+  form_->show();
+  form_->FRecording = true;
+  QSignalSpy stopRecording(Item("N32"), &QAction::triggered);
+  QEventLoop loop;
+  QTimer::singleShot(0, Item("N17"), &QAction::trigger);
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, &loop, [&] { loop.exit(99); });
+  guard.start(5000);
+  EXPECT_EQ(loop.exec(), 0) << "Exit must end the message loop";
+  EXPECT_EQ(stopRecording.count(), 0);
+  EXPECT_TRUE(form_->isVisible()) << "Exit does not run the close handling";
+  form_->FRecording = false;
+}
+
+TEST_F(FrmMainTest, ClosingWhileRecordingStopsTheTakeFirst) {
+  form_->show();
+  QSignalSpy stopRecording(Item("N32"), &QAction::triggered);
+  form_->FRecording = true;  // as Record leaves it
+  Item("N31")->setEnabled(false);
+  Item("N32")->setEnabled(true);
+  form_->close();
+  EXPECT_EQ(stopRecording.count(), 1);
+  EXPECT_EQ(form_->FLyricLines, nullptr);
+
+  auto second = std::make_unique<TFrmMain>();
+  QSignalSpy notRecording(second->Item("N32"), &QAction::triggered);
+  second->close();
+  EXPECT_EQ(notRecording.count(), 0);
+}
+
+TEST_F(FrmMainTest, HelpHomepageAndSupportOpenThroughTheDesktop) {
+  UrlRecorder recorder({"file", "https", "mailto"});
+  Item("N81")->trigger();
+  Item("N82")->trigger();
+  Item("N83")->trigger();
+  ASSERT_EQ(recorder.urls.size(), 3);
+  const QString chm = folder_.path() + "/karaoke.chm";
+  QFile::copy(QString::fromUtf8(qgetenv("SONARELLE_SOURCE_DIR")) + "/resources/help/karaoke.chm",
+              chm);
+  // Without a viewer for the compiled help the HTML copy opens.
+  EXPECT_EQ(recorder.urls[0], QUrl::fromLocalFile(folder_.path() + "/help/karaoke.html"));
+  EXPECT_EQ(recorder.urls[1].toString(), TFrmMain::kHomePage);
+  EXPECT_EQ(recorder.urls[2].scheme(), "mailto");
+  EXPECT_TRUE(recorder.urls[2].toString().contains("support@"));
+
+  recorder.urls.clear();
+  Item("N81")->trigger();
+  ASSERT_EQ(recorder.urls.size(), 1);
+  const QString expected =
+      Shell::HasDefaultApplication(chm) ? chm : folder_.path() + "/help/karaoke.html";
+  EXPECT_EQ(recorder.urls[0], QUrl::fromLocalFile(expected));
+}
+
+TEST_F(FrmMainTest, SoundSettingsStartTheDesktopsPanelOrSayWhyNot) {
+  QTemporaryDir bin;
+  const QByteArray oldPath = qgetenv("PATH");
+  qputenv("PATH", bin.path().toUtf8());
+  {
+    ModalBoxWatcher boxes;
+    Item("N63")->trigger();
+    Item("N64")->trigger();
+    ASSERT_EQ(boxes.Boxes().size(), 2);
+    EXPECT_EQ(boxes.Boxes()[0].caption, "sonarelle recorder");
+    EXPECT_TRUE(boxes.Boxes()[0].text.contains("pavucontrol"));
+  }
+  const QString log = bin.filePath("args.log");
+  QFile script(bin.filePath("pavucontrol"));
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write("#!/bin/sh\necho \"$@\" >> '" + log.toUtf8() + "'\n");
+  script.close();
+  script.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::WriteOwner);
+  Item("N63")->trigger();
+  Item("N64")->trigger();
+  qputenv("PATH", oldPath);
+  QFile logFile(log);
+  for (int i = 0; i < 500 && logFile.size() < 16; ++i) QThread::msleep(10);
+  ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+  QList<QByteArray> calls = logFile.readAll().trimmed().split('\n');
+  std::sort(calls.begin(), calls.end());
+  EXPECT_EQ(calls, (QList<QByteArray>{"--tab=3", "--tab=4"}));
+}
+
+}  // namespace
+
+#include "FrmMainTest.moc"
