@@ -309,15 +309,6 @@ void TFrmMain::FormCreate() {
   FLyricChar = 0;
 }
 
-void TFrmMain::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
-  if (shown_) return;
-  shown_ = true;
-  RunGuarded([this] { FormShow(); });
-}
-
-void TFrmMain::FormShow() {}
-
 void TFrmMain::closeEvent(QCloseEvent* event) {
   RunGuarded([this] { FormClose(); });
   event->accept();

@@ -73,7 +73,6 @@ class TFrmMain : public QMainWindow {
   static const char* const kSupportMail;
 
  protected:
-  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -84,7 +83,6 @@ class TFrmMain : public QMainWindow {
   void Enable(const char* name, bool enabled);
 
   void FormCreate();
-  void FormShow();
   void FormClose();
 
   void N17Click();
@@ -97,7 +95,6 @@ class TFrmMain : public QMainWindow {
   void suiPanel1Pop();
 
   int menuHeight_ = 0;
-  bool shown_ = false;
 };
 
 }  // namespace sonarelle

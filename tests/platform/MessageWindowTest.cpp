@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 #include "platform/Exception.h"
 #include "platform/MessageWindow.h"
@@ -108,6 +109,20 @@ TEST(MessageWindowTest, MessagesStillQueuedWhenTheWindowGoesAreDropped) {
   }
   QCoreApplication::processEvents();
   EXPECT_EQ(handled, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ApplicationTest, AnErrorEscapingAQtSlotIsShownAndTheProgramGoesOn) {
+  ModalBoxWatcher boxes;
+  int later = 0;
+  QTimer::singleShot(0, [] { throw sonarelle::Exception(std::string("Unable to write to x")); });
+  QTimer::singleShot(5, [&] { ++later; });
+  ASSERT_TRUE(SpinUntil([&] { return later == 1 && boxes.Boxes().size() == 1; }));
+  EXPECT_EQ(boxes.Boxes()[0].text, "Unable to write to x");
+  EXPECT_EQ(boxes.Boxes()[0].caption, "sonarelle recorder");
 }
 
 }  // namespace
