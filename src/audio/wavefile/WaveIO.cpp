@@ -46,7 +46,14 @@ void ReadInfoList(RiffFile& file, const RiffChunk& list, std::int64_t fileSize,
   while (file.Descend(entry, &list)) {
     QByteArray text;
     if (ReadBounded(file, entry.size, end, text)) {
-      info.push_back({entry.id, WithoutTrailingZeros(text)});
+      // A later list repeating an entry replaces it, so rewriting never duplicates.
+      const auto same = std::find_if(info.begin(), info.end(),
+                                     [&](const WaveInfoEntry& e) { return e.id == entry.id; });
+      if (same != info.end()) {
+        same->text = WithoutTrailingZeros(text);
+      } else {
+        info.push_back({entry.id, WithoutTrailingZeros(text)});
+      }
     }
     if (!file.Ascend(entry)) {
       break;
@@ -345,7 +352,8 @@ int SeekSamples(WaveIOBlock& block, std::int64_t sample) {
   if (sample < 0) {
     return kWaveIOBadArgument;
   }
-  sample = std::max<std::int64_t>(0, std::min(sample, block.endSample - block.firstSample - 1));
+  // The end itself is a valid place: a writer goes on from there.
+  sample = std::max<std::int64_t>(0, std::min(sample, block.endSample - block.firstSample));
   // Enter the "data" chunk again, so a file changed under us is noticed.
   RiffChunk check;
   if (block.file->Seek(block.data.dataOffset - 8) < 0 || !block.file->Descend(check) ||

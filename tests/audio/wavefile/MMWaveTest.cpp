@@ -356,7 +356,7 @@ TEST_F(MMWaveTest, WritesStopBeforeTheFileOutgrowsRiffSizes) {
   wave.SetFileName(Path());
   wave.SetTimeFormat(tfByte);
   ASSERT_EQ(wave.DataSize(), kEnd - 46);
-  wave.SetPosition(wave.DataSize());
+  wave.SetPosition(wave.DataSize());  // append
   wave.OpenFile();
   EXPECT_EQ(wave.WriteData("abcdefghijklmnop", 16), 0);
   EXPECT_EQ(wave.WriteData("abcd", 4), 4);
@@ -364,12 +364,12 @@ TEST_F(MMWaveTest, WritesStopBeforeTheFileOutgrowsRiffSizes) {
 
   QFile file(Path());
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_EQ(file.size(), kEnd + 12);
+  EXPECT_EQ(file.size(), kEnd + 16);
   const QByteArray head = file.read(46);
-  EXPECT_EQ(ReadU32(head, 4), static_cast<std::uint32_t>(kEnd + 12 - 8));
-  EXPECT_EQ(ReadU32(head, 42), static_cast<std::uint32_t>(kEnd - 46));
-  file.seek(kEnd - 4);
-  EXPECT_EQ(file.read(16), QByteArray("abcd") + "fact" + U32(4) + U32((kEnd - 46) / 4));
+  EXPECT_EQ(ReadU32(head, 4), static_cast<std::uint32_t>(kEnd + 16 - 8));
+  EXPECT_EQ(ReadU32(head, 42), static_cast<std::uint32_t>(kEnd + 4 - 46));
+  file.seek(kEnd);
+  EXPECT_EQ(file.read(16), QByteArray("abcd") + "fact" + U32(4) + U32((kEnd + 4 - 46) / 4));
 }
 
 }  // namespace
