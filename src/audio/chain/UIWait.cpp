@@ -4,24 +4,24 @@
 #include <thread>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace sonarelle {
 
 void WaitKeepingUIAlive(int milliseconds, bool processMessages) {
   if (milliseconds <= 0) return;
-  if (!processMessages || QCoreApplication::instance() == nullptr) {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!processMessages || app == nullptr) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     return;
   }
-  QDeadlineTimer deadline(milliseconds, Qt::PreciseTimer);
-  while (!deadline.hasExpired()) {
-    if (QCoreApplication::instance() == nullptr || QCoreApplication::closingDown()) return;
-    const auto left = static_cast<int>(deadline.remainingTime());
-    // Wakes as soon as an event arrives, and at the deadline at the latest.
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                    left > 0 ? left : 0);
-  }
+  if (QCoreApplication::closingDown()) return;
+  // A local loop sleeps until an event comes and dispatches it, instead of polling.
+  QEventLoop loop;
+  QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  QObject::connect(app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 }  // namespace sonarelle
