@@ -79,6 +79,7 @@ TEST(MMAllocatorTest, SeveralThreadsNeverShareABlock) {
   constexpr int kRounds = 2000;
   std::vector<int> failures(kThreads, 0);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       const std::size_t size = 128 + 64 * (t % 2);

@@ -285,7 +285,7 @@ TEST(MMTriggerTest, DestroyingARunningTriggerLeavesNoThread) {
 }
 
 TEST(MMTriggerTest, APositiveIntervalStillPausesBetweenCycles) {
-  ByteSource source(5 * 2048);
+  ByteSource source(std::size_t{5} * 2048);
   Conversion t(&source);
   t.trigger.SetInterval(25);
   QElapsedTimer clock;
@@ -300,7 +300,7 @@ TEST(MMTriggerTest, APositiveIntervalStillPausesBetweenCycles) {
 }
 
 TEST(MMTriggerTest, AHandledCycleErrorLetsThePumpGoOn) {
-  ByteSource source(10 * 2048);
+  ByteSource source(std::size_t{10} * 2048);
   Conversion t(&source);
   t.sink.failOnPush = 3;
   std::atomic<int> handledErrors{0};
