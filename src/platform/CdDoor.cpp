@@ -17,11 +17,10 @@ QString FirstOpticalDrive() {
   // is the first drive.
   QStringList names = QDir(QStringLiteral("/sys/block"))
                           .entryList({QStringLiteral("sr*")}, QDir::Dirs | QDir::NoDotAndDotDot);
-  std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-    return a.mid(2).toInt() < b.mid(2).toInt();
-  });
+  std::sort(names.begin(), names.end(),
+            [](const QString& a, const QString& b) { return a.mid(2).toInt() < b.mid(2).toInt(); });
   for (const QString& name : names) {
-    const QString device = QStringLiteral("/dev/") + name;
+    QString device = QStringLiteral("/dev/") + name;
     if (QFileInfo::exists(device)) return device;
   }
   return {};

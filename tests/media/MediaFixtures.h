@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+// Media files for the media tests and the media benchmark, made on the spot: tones by hand,
+// MP3 and video by GStreamer's encoders in gst-launch-1.0, MIDI byte by byte.
+namespace media_fixtures {
+
+// A 16-bit 44100 Hz stereo WAV of `seconds`: `leftHz` on the left channel and `rightHz` on
+// the right, each at half full scale (0 Hz gives silence on that channel).
+void WriteToneWav(const QString& path, double leftHz, double rightHz, double seconds);
+
+// An MP3 (44100 Hz stereo) of a `hz` tone. Returns an empty string, or why it failed.
+std::string WriteToneMp3(const QString& path, double hz, double seconds);
+
+// An MPEG-1 program stream at 25 frames a second of the videotestsrc `pattern` ("red",
+// "blue", "smpte" ...) with an MPEG audio tone of 440 Hz when `withAudio`.
+// (mpegpsmux's streams read with a start offset in GStreamer 1.22; avmux_mpeg's do not.)
+std::string WriteMpegVideo(const QString& path, int width, int height, const char* pattern,
+                           double seconds, bool withAudio);
+
+// A motion-JPEG AVI at 25 frames a second of the videotestsrc `pattern`.
+std::string WriteAviVideo(const QString& path, int width, int height, const char* pattern,
+                          double seconds);
+
+// General MIDI programs for WriteMidi.
+inline constexpr int kPiano = 0;
+inline constexpr int kDrawbarOrgan = 16;
+
+// A Standard MIDI File of one track: an A4 (440 Hz) on `program` held for `noteMs`, then
+// the end of track.
+void WriteMidi(const QString& path, int noteMs, int program = kPiano);
+
+// The small General MIDI sound font the tests use, so a .mid opens quickly.
+inline constexpr const char* kTestSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+}  // namespace media_fixtures

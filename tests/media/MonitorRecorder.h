@@ -1,0 +1,25 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// Records what the sound rig plays: stereo from a source of the server named by
+// PULSE_SERVER (the null sink's monitor "speakers.monitor"), through libpulse.
+namespace monitor_recorder {
+
+inline constexpr int kRate = 44100;
+
+struct Recording {
+  std::vector<double> left;
+  std::vector<double> right;
+};
+
+// Records `frames` stereo frames from `source`; empty string, or why it could not. Gives up
+// after `timeout`.
+std::string Record(const char* source, std::size_t frames, std::chrono::milliseconds timeout,
+                   Recording* recording);
+
+double Rms(const std::vector<double>& samples);
+
+}  // namespace monitor_recorder
