@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -16,7 +17,9 @@
 #include <QToolButton>
 
 #include "app/CollapsiblePanel.h"
+#include "app/FileDialogFilter.h"
 #include "displays/MMLEDLabel.h"
+#include "media/MediaPlayer.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -142,7 +145,8 @@ bool StartSoundSettings(bool recording) {
 
 }  // namespace
 
-TFrmMain::TFrmMain(QWidget* parent) : QMainWindow(parent) {
+TFrmMain::TFrmMain(QWidget* parent)
+    : QMainWindow(parent), MediaPlayer1(std::make_unique<TMediaPlayer>()) {
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Sonarelle recorder[v1.0]"));
   BuildMenus();
@@ -192,7 +196,21 @@ void TFrmMain::BuildMenus() {
     connect(Item(QString::fromLatin1(name)), &QAction::triggered, this,
             [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); });
   };
+  command("N11", &TFrmMain::N11Click);
+  command("N12", &TFrmMain::N12Click);
+  command("N14", &TFrmMain::N14Click);
+  command("N15", &TFrmMain::N15Click);
   command("N17", &TFrmMain::N17Click);
+  command("N21", &TFrmMain::N21Click);
+  command("N22", &TFrmMain::N22Click);
+  command("N23", &TFrmMain::N23Click);
+  command("N41", &TFrmMain::N41Click);
+  command("N42", &TFrmMain::N42Click);
+  command("N43", &TFrmMain::N43Click);
+  command("N51", &TFrmMain::N51Click);
+  command("MenuScreen", &TFrmMain::N51Click);
+  command("N52", &TFrmMain::N52Click);
+  command("MenuWindows", &TFrmMain::N52Click);
   command("N63", &TFrmMain::N63Click);
   command("N64", &TFrmMain::N64Click);
   command("N81", &TFrmMain::N81Click);
@@ -288,6 +306,15 @@ void TFrmMain::BuildControls() {
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(1000);
+  connect(Timer1, &QTimer::timeout, this, [this] { RunGuarded([this] { Timer1Timer(); }); });
+
+  OpenDialog1 = new QFileDialog(this);
+  OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+  OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
+  OpenDialog1->setNameFilters(NameFiltersFromPairs(QString::fromLatin1(kOpenFilter)));
+  OpenDialog1->setSizeGripEnabled(true);
 
   setFixedSize(kClientWidth, kClientHeight);
 }

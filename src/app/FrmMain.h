@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QList>
@@ -7,8 +8,10 @@
 #include <QStringList>
 
 #include "app/PlayerState.h"
+#include "platform/OpticalDrives.h"
 
 class QAction;
+class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -19,6 +22,8 @@ class QToolButton;
 namespace sonarelle {
 
 class TCollapsiblePanel;
+class TFrmDisplay;
+class TMediaPlayer;
 class TMMLEDLABEL;
 
 // The main window: owns the playing and recording components, holds the program's state
@@ -35,11 +40,38 @@ class TFrmMain : public QMainWindow {
   // The menu item (or pop-up item) with the given name, such as "N21" or "MenuScreen".
   QAction* Item(const QString& name) const;
 
+  // Opens and starts an accompaniment, choosing the player by the name's last three
+  // characters.
+  void PlayFile(const QString& fileName);
+
+  // Finds the first optical drive and leaves its mount point in FCdDrive.
+  bool FindCdDrive();
+  // Lists the disc's tracks, plays the first and fills the track menu.
+  void ListDiscTracks();
+  // Plays the track of a track menu item.
+  void DiscTrackClick(QAction* item);
+
+  // Shows the desktop's panels (the display window leaves full screen) or hides them (the
+  // display window covers the screen).
+  void ShowTaskbar(bool show);
+
+  // The filter of the file-open dialog, as pairs of description and patterns.
+  static const char* const kOpenFilter;
+
   // Fields the other windows use.
   QString FConfigFile;
   QString FLanguageFile;
 
+  // The video display window, linked at start (not owned).
+  TFrmDisplay* FrmDisplay = nullptr;
+
+  // Where the optical drives come from; tests put a folder in place of a disc.
+  std::function<QList<OpticalDrive>()> OpticalDriveProvider = OpticalDrives;
+
   // Components and controls, reachable by the other windows and the tests.
+  std::unique_ptr<TMediaPlayer> MediaPlayer1;
+  QFileDialog* OpenDialog1 = nullptr;
+  QStringList FileListBox1;  // names of the disc's track files, without folder
   TMMLEDLABEL* MMLEDLABEL1 = nullptr;
   QSlider* suiTrackBar1 = nullptr;  // position bar
   QSlider* suiTrackBar2 = nullptr;  // master volume
@@ -63,6 +95,8 @@ class TFrmMain : public QMainWindow {
   QList<QAction*> FDiscItems;
   TNormalBounds FNormalBounds;
   QString FTempWave;
+  QString FDiscFolder;   // folder of the names in FileListBox1
+  QString FCurrentFile;  // the accompaniment last opened, played again after its end
   bool FRecording = false;
   std::unique_ptr<QStringList> FLyricLines;
   int FLyricLine = 0;
@@ -81,11 +115,32 @@ class TFrmMain : public QMainWindow {
   QToolButton* AddButton(QWidget* parent, const char* name, const char* hint, const QIcon& icon,
                          QAction* command);
   void Enable(const char* name, bool enabled);
+  void SetTransport(bool play, bool pause, bool stop);
+  void SetScreenModes(bool fullScreen, bool normal);
+  void Unload();
+  void EndOfPlay();
+  void SizeDisplayToVideo();
+  void SetDisplayRectToPanel();
+  bool LaterDiscTrack() const;
+  QString DiscTrackPath(int index) const;
 
   void FormCreate();
   void FormClose();
 
+  void N11Click();
+  void N12Click();
+  void N14Click();
+  void N15Click();
   void N17Click();
+  void N21Click();
+  void N22Click();
+  void N23Click();
+  void N41Click();
+  void N42Click();
+  void N43Click();
+  void N51Click();
+  void N52Click();
+  void Timer1Timer();
   void N63Click();
   void N64Click();
   void N81Click();

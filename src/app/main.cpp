@@ -6,13 +6,14 @@
 #include <QTimer>
 
 #include "app/FrmMain.h"
+#include "app/ProgramWindows.h"
 #include "platform/Application.h"
 
 int main(int argc, char** argv) {
   sonarelle::Application app(argc, argv);
 
-  auto frmMain = std::make_unique<sonarelle::TFrmMain>();
-  frmMain->show();
+  sonarelle::TProgramWindows windows;
+  windows.FrmMain->show();
 
   // The start-up benchmark asks to be told when the main window is on screen.
   if (qEnvironmentVariableIsSet("SONARELLE_STARTUP_PROBE")) {

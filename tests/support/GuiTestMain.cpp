@@ -2,10 +2,38 @@
 // platform the environment names (offscreen under ctest).
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
 #include "platform/Application.h"
+
+namespace {
+
+// A message box nobody answers would hang the test run: one still open after a second is
+// reported as a failure and closed. Tests that expect boxes answer them sooner.
+void GuardAgainstStrayBoxes(QTimer& timer) {
+  static QPointer<QWidget> seen;
+  QObject::connect(&timer, &QTimer::timeout, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || box != seen) {
+      seen = box;
+      return;
+    }
+    ADD_FAILURE() << "unanswered message box: " << box->text().toStdString();
+    seen = nullptr;
+    box->reject();
+  });
+  timer.start(1000);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   sonarelle::Application app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
+  QTimer guard;
+  GuardAgainstStrayBoxes(guard);
   return RUN_ALL_TESTS();
 }

@@ -1,0 +1,52 @@
+#include "app/FrmDisplay.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+
+#include "app/FrmMain.h"
+
+namespace sonarelle {
+
+TFrmDisplay::TFrmDisplay(TFrmMain& main) : QWidget(nullptr, Qt::Window), main_(main) {
+  setObjectName(QStringLiteral("FrmDisplay"));
+  setWindowTitle(QStringLiteral("view"));
+  Panel1 = new QWidget(this);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setAutoFillBackground(true);
+  QPalette palette = Panel1->palette();
+  palette.setColor(QPalette::Window, palette.color(QPalette::ToolTipText));
+  Panel1->setPalette(palette);
+  Panel1->installEventFilter(this);
+  resize(352, 288);
+}
+
+bool TFrmDisplay::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != Panel1) return QWidget::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::ContextMenu:
+      main_.suiPopupMenu1->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
+      return true;
+    case QEvent::MouseButtonPress:
+      if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        activateWindow();
+        setFocus();
+      }
+      break;
+    case QEvent::MouseButtonDblClick:
+      main_.raise();
+      main_.activateWindow();
+      return true;
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TFrmDisplay::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  // The panel fills the window below its title bar, windowed and full screen alike.
+  Panel1->setGeometry(0, TitleBarHeight(), width(), height() - TitleBarHeight());
+}
+
+}  // namespace sonarelle

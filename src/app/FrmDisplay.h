@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QWidget>
+
+namespace sonarelle {
+
+class TFrmMain;
+
+// The video display window: its only content is Panel1, the surface the media service
+// draws the video into. Hidden at start; shown for video accompaniments.
+class TFrmDisplay : public QWidget {
+ public:
+  // `main` owns the pop-up menu of the panel and takes the focus on a double click.
+  explicit TFrmDisplay(TFrmMain& main);
+
+  QWidget* Panel1 = nullptr;
+
+  // Height of the title bar drawn inside the window; the desktop draws ours outside.
+  int TitleBarHeight() const { return 0; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  TFrmMain& main_;
+};
+
+}  // namespace sonarelle

@@ -1,0 +1,22 @@
+#include "app/ProgramWindows.h"
+
+#include "app/FrmDisplay.h"
+#include "app/FrmMain.h"
+#include "media/MediaPlayer.h"
+
+namespace sonarelle {
+
+TProgramWindows::TProgramWindows()
+    : FrmMain(std::make_unique<TFrmMain>()), FrmDisplay(std::make_unique<TFrmDisplay>(*FrmMain)) {
+  FrmMain->FrmDisplay = FrmDisplay.get();
+}
+
+TProgramWindows::~TProgramWindows() {
+  // The media device draws into the display window's panel: release it first.
+  FrmMain->MediaPlayer1->Close();
+  FrmMain->MediaPlayer1->SetDisplay(nullptr);
+  FrmMain.reset();
+  FrmDisplay.reset();
+}
+
+}  // namespace sonarelle
