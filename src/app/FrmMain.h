@@ -23,6 +23,7 @@ namespace sonarelle {
 
 class TCollapsiblePanel;
 class TFrmDisplay;
+class TFrmWaiting;
 class TMediaPlayer;
 class TMMLEDLABEL;
 
@@ -64,6 +65,8 @@ class TFrmMain : public QMainWindow {
 
   // The video display window, linked at start (not owned).
   TFrmDisplay* FrmDisplay = nullptr;
+  // The conversion's progress window, linked at start (not owned).
+  TFrmWaiting* FrmWaiting = nullptr;
 
   // Where the optical drives come from; tests put a folder in place of a disc.
   std::function<QList<OpticalDrive>()> OpticalDriveProvider = OpticalDrives;

@@ -2,6 +2,7 @@
 
 #include "app/FrmDisplay.h"
 #include "app/FrmMain.h"
+#include "app/FrmWaiting.h"
 #include "media/MediaPlayer.h"
 
 namespace sonarelle {
@@ -16,6 +17,7 @@ TProgramWindows::~TProgramWindows() {
   FrmMain->MediaPlayer1->Close();
   FrmMain->MediaPlayer1->SetDisplay(nullptr);
   FrmMain.reset();
+  FrmWaiting.reset();
   FrmDisplay.reset();
 }
 

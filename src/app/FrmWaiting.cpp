@@ -1,0 +1,40 @@
+#include "app/FrmWaiting.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace sonarelle {
+
+TFrmWaiting::TFrmWaiting() : QWidget(nullptr, Qt::Window) {
+  setObjectName(QStringLiteral("FrmWaiting"));
+  setWindowTitle(QStringLiteral("Please waiting"));
+  setFixedSize(360, 139);
+  Label1 = new QLabel(QStringLiteral("Please waiting"), this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setAlignment(Qt::AlignCenter);
+  suiProgressBar1 = new QProgressBar(this);
+  suiProgressBar1->setObjectName(QStringLiteral("suiProgressBar1"));
+  suiProgressBar1->setRange(0, 100);
+  suiProgressBar1->setTextVisible(true);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(Label1);
+  layout->addWidget(suiProgressBar1);
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(1000);
+}
+
+int ProgressPercent(std::int64_t done, std::int64_t total) {
+  if (total <= 0) total = 1;
+  if (done < 0) done = 0;
+  // 128-bit products: done x 100 cannot overflow whatever the file size.
+  const __int128 scaled = static_cast<__int128>(done) * 100;
+  __int128 quotient = scaled / total;
+  const __int128 twiceRemainder = (scaled % total) * 2;
+  if (twiceRemainder > total || (twiceRemainder == total && quotient % 2 != 0)) ++quotient;
+  return static_cast<int>(quotient > 100 ? 100 : quotient);
+}
+
+}  // namespace sonarelle

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace sonarelle {
+
+// The progress window of the MP3 conversion: a label and a bar from 0 to 100, shown while
+// the conversion runs; the main window drives its timer.
+class TFrmWaiting : public QWidget {
+ public:
+  TFrmWaiting();
+
+  QLabel* Label1 = nullptr;
+  QProgressBar* suiProgressBar1 = nullptr;
+  QTimer* Timer1 = nullptr;
+};
+
+// done x 100 / total, rounded to the nearest whole number with halves to the even
+// neighbour, without overflow for any sample count; a total of 0 counts as 1.
+int ProgressPercent(std::int64_t done, std::int64_t total);
+
+}  // namespace sonarelle
