@@ -148,7 +148,7 @@ void TMMDIBCanvas::Put(int x, int y) {
   if (bits_ == 8) {
     image_.scanLine(y)[x] = static_cast<uchar>(pen_);
   } else {
-    uchar* p = image_.scanLine(y) + 3 * x;
+    uchar* p = image_.scanLine(y) + static_cast<std::ptrdiff_t>(3) * x;
     p[0] = static_cast<uchar>(pen_ >> 16);
     p[1] = static_cast<uchar>(pen_ >> 8);
     p[2] = static_cast<uchar>(pen_);
