@@ -118,7 +118,7 @@ DecodedAudio DecodeMp3(const QString& path) {
       audio.rate = static_cast<int>(GetLE(wav, at + 12, 4));
     } else if (id == "data" && audio.channels > 0) {
       const qsizetype frames =
-          std::min<qsizetype>(size, wav.size() - at - 8) / (2 * audio.channels);
+          std::min<qsizetype>(size, wav.size() - at - 8) / (qsizetype{2} * audio.channels);
       for (qsizetype i = 0; i < frames; ++i) {
         const auto sample =
             static_cast<std::int16_t>(GetLE(wav, at + 8 + i * 2 * audio.channels, 2));

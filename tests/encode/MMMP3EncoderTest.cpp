@@ -25,7 +25,7 @@ class EncoderTest : public testing::Test {
  protected:
   QString Path(const QString& name) const { return dir_.filePath(name); }
   QString ToneFile(const QString& name, int rate, int channels, double seconds, int bits = 16) {
-    const QString path = Path(name);
+    QString path = Path(name);
     EXPECT_TRUE(WriteFile(path, MakeToneWav(rate, channels, seconds, 440, bits)));
     return path;
   }

@@ -22,7 +22,7 @@ class MP3InfoTest : public testing::Test {
   // A real MP3 of half a second, made by the conversion chain.
   QString MakeMp3(const QString& name) {
     const QString wav = dir_.filePath(name + ".wav");
-    const QString mp3 = dir_.filePath(name);
+    QString mp3 = dir_.filePath(name);
     EXPECT_TRUE(WriteFile(wav, MakeToneWav(44100, 2, 0.5, 440)));
     TMMMP3Encoder encoder;
     encoder.SetBitrate(br160);

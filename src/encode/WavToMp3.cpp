@@ -1,0 +1,119 @@
+#include "encode/WavToMp3.h"
+
+#include <atomic>
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "audio/pump/MMTrigger.h"
+#include "audio/wavefile/MMWaveFile.h"
+#include "encode/MMMP3Encoder.h"
+#include "encode/MP3Info.h"
+#include "settings/ConfigKeys.h"
+#include "settings/SettingsStore.h"
+
+namespace sonarelle {
+
+namespace {
+
+constexpr int kProgressIntervalMs = 250;
+
+int Percent(const TMMWave& wave) {
+  const std::int64_t total = std::max<std::int64_t>(wave.DataSize(), 1);
+  const std::int64_t done = std::max<std::int64_t>(wave.Position(), 0);
+  return static_cast<int>(std::clamp<std::int64_t>(MulDivRound(done, 100, total), 0, 100));
+}
+
+QString WriteTag(const QString& mp3File, const QString& configFile) {
+  using namespace ConfigKeys;
+  auto setting = [&](const char* key) {
+    return SettingsStore::ReadText(configFile, kMp3InfoSection, key);
+  };
+  TMP3Info info;  // genre 12, as the main window's
+  info.SetFilename(mp3File);
+  info.SetAlbum(setting(kAlbum));
+  info.SetArtist(setting(kArtist));
+  info.SetComment(setting(kComment));
+  info.SetTitle(setting(kTitle));
+  info.SetYear(setting(kYear));
+  info.Save();
+  if (!info.Saved()) {
+    return info.Error().isEmpty() ? QStringLiteral("Can\u00B4t write ID3 tag information !")
+                                  : info.Error();
+  }
+  return {};
+}
+
+}  // namespace
+
+QString WavToMp3::Run(const QString& wavFile, const QString& mp3File, const QString& configFile) {
+  TMMWaveFile reader;
+  TMMMP3Encoder encoder;
+  encoder.SetBitrate(br160);
+  encoder.SetCRC(true);
+  TMMTrigger trigger;  // destroyed first: it drives the other two
+  trigger.SetInput(&reader);
+  trigger.SetOutput(&encoder);
+
+  bool stopped = false;
+  bool writeFailed = false;
+  std::mutex errorLock;
+  QString cycleError;  // set on the pump's thread
+  trigger.OnStop = [&](TMMComponent*) {
+    stopped = true;
+    writeFailed = !encoder.EncoderOpened();
+    trigger.ClosePump();
+  };
+  trigger.OnErrorEx = [&](TMMComponent*, bool&) {
+    // Called while the cycle's error is being handled, so it can be looked at here.
+    try {
+      throw;
+    } catch (const std::exception& error) {
+      const std::lock_guard guard(errorLock);
+      cycleError = QString::fromUtf8(error.what());
+    } catch (...) {
+    }
+  };
+
+  try {
+    reader.Wave().SetFileName(wavFile);
+    encoder.SetFileName(mp3File);
+    trigger.StartPump();
+  } catch (const std::exception& error) {
+    return QString::fromUtf8(error.what());
+  }
+
+  // Sleeps in the event loop until the pump's stop (or its close after an error) arrives;
+  // the timer reports progress and catches a close that came without a callback.
+  QEventLoop loop;
+  auto finished = [&] { return stopped || (trigger.State() & TMMTrigger::tsClosed) != 0; };
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (finished()) {
+      loop.quit();
+      return;
+    }
+    if (OnProgress) OnProgress(Percent(reader.Wave()));
+  });
+  trigger.OnClose = [&](TMMComponent*) { loop.quit(); };
+  if (OnProgress) OnProgress(0);
+  if (!finished()) {
+    tick.start(kProgressIntervalMs);
+    loop.exec();
+  }
+  tick.stop();
+  trigger.OnClose = nullptr;
+  trigger.ClosePump();
+  {
+    const std::lock_guard guard(errorLock);
+    if (!cycleError.isEmpty()) return cycleError;
+  }
+  if (!stopped) return QStringLiteral("Unable to finish ") + mp3File;
+  if (writeFailed) return QStringLiteral("Unable to write ") + mp3File + " (disk full?)";
+  if (OnProgress) OnProgress(100);
+  return WriteTag(mp3File, configFile);
+}
+
+}  // namespace sonarelle
