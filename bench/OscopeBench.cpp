@@ -51,8 +51,8 @@ class ToneDriver : public TMMCustomSoundComponent {
     for (int i = 0; i < kBufferBytes / 4; ++i, ++frame_) {
       const auto v = static_cast<std::int16_t>(
           12000 * std::sin(2 * std::numbers::pi * 440 * static_cast<double>(frame_) / kRate));
-      std::memcpy(header->lpData + 4 * i, &v, 2);
-      std::memcpy(header->lpData + 4 * i + 2, &v, 2);
+      std::memcpy(header->lpData + std::ptrdiff_t{4} * i, &v, 2);
+      std::memcpy(header->lpData + std::ptrdiff_t{4} * i + 2, &v, 2);
     }
     BufferReady(header);
   }
