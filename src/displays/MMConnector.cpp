@@ -434,8 +434,12 @@ void TMMConnector::FillSilence() {
 
 void TMMConnector::Pause() {
   if (connStarted_ && !connPaused_) {
-    connPaused_ = true;
-    FillSilence();
+    {
+      // The pause timer's thread reads the flag under the same lock.
+      std::lock_guard guard(lock_);
+      connPaused_ = true;
+      std::fill(data_.begin(), data_.end(), silence_);
+    }
     if (realTime_) JoinPauseTimer();
   }
   TMMDSPComponent::Pause();
@@ -443,7 +447,10 @@ void TMMConnector::Pause() {
 
 void TMMConnector::Restart() {
   if (connPaused_) {
-    connPaused_ = false;
+    {
+      std::lock_guard guard(lock_);
+      connPaused_ = false;
+    }
     if (realTime_) LeavePauseTimer();
   }
   TMMDSPComponent::Restart();
@@ -458,10 +465,10 @@ void TMMConnector::BecomeStopped() {
   if (!connStarted_) return;
   connStarted_ = false;
   BecomeNotRunning();
-  connPaused_ = false;
   LeavePauseTimer();
   {
     std::lock_guard guard(lock_);
+    connPaused_ = false;
     data_.clear();
     data_.shrink_to_fit();
     validBytes_ = 0;
@@ -649,7 +656,8 @@ void TMMConnector::PaceKind(int kind, int firstSlot, int lastSlot, bool triggerS
   if (kind == kOscopeKind) {
     const TMMOscope* scope = Oscope1() != nullptr ? Oscope1() : Oscope2();
     if (scope != nullptr && scope->ScrollsAccelerated()) {
-      step = std::max(scope->FFTLength() / 4 * displayFormat_->nBlockAlign, 1);
+      // Short charts still advance by whole frames.
+      step = std::max(scope->FFTLength() / 4, 1) * std::max<int>(displayFormat_->nBlockAlign, 1);
     }
   }
   state.offset += step;

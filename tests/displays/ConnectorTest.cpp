@@ -299,3 +299,55 @@ TEST_F(ConnectorTest, TriggerOnDemandAndTriggerSearch) {
 
 }  // namespace
 }  // namespace sonarelle
+
+namespace sonarelle {
+namespace {
+
+TEST_F(ConnectorTest, AcceleratedChartAdvancesByAQuarterOfItsLength) {
+  scope_->SetScroll(true);
+  scope_->SetFFTLength(128);
+  connector_->SetSynchronize(false);
+  StartChain(4096);
+  EXPECT_EQ(scope_->RefreshBytes(), 512);
+  driver_.Push(Buffer(4096));
+  ASSERT_TRUE(ProcessUntil([this] { return !connector_->OscopePending(); }));
+  // Frames at 0, 128, ... 3584; the one at 3712 would run past the end.
+  EXPECT_EQ(connector_->OscopeOffset(), 3840);
+}
+
+TEST_F(ConnectorTest, TwoConnectorsDrawSideBySide) {
+  TMMOscope otherScope;
+  otherScope.SetBounds(0, 0, 89, 25);
+  otherScope.show();
+  test::ChainDriver otherDriver;
+  TMMConnector other;
+  const WAVEFORMATEX format = MakePCMFormat(16, 2, 44100);
+  otherDriver.SetFormat(&format);
+  otherDriver.SetOutput(&other);
+  other.SetOscope1(&otherScope);
+  StartChain(4096);
+  otherDriver.SetBufferSize(4096);
+  otherDriver.Open();
+  otherDriver.Start();
+  ASSERT_TRUE(ProcessUntil([&] { return other.Running(); }));
+  EXPECT_EQ(TMMConnector::ActiveCount(), 2);
+
+  driver_.Push(Buffer(4096, 300));
+  otherDriver.Push(Buffer(4096, 400));
+  RunPasses();
+  EXPECT_EQ(Shown(), 300);
+  EXPECT_EQ(otherScope.SampleRow()[0], 400);
+
+  // One stops; the other goes on drawing in the same loop.
+  driver_.Stop();
+  EXPECT_EQ(TMMConnector::ActiveCount(), 1);
+  otherDriver.Push(Buffer(4096, 500));
+  ASSERT_TRUE(ProcessUntil([&] { return otherScope.SampleRow()[0] == 500; }));
+  EXPECT_TRUE(TMMConnector::LoopRunning());
+  otherDriver.Stop();
+  otherDriver.Close();
+  ASSERT_TRUE(ProcessUntil([] { return !TMMConnector::LoopRunning(); }));
+}
+
+}  // namespace
+}  // namespace sonarelle
