@@ -582,7 +582,7 @@ void TMMOscope::ShowReadout(QPoint pos) {
 
 void TMMOscope::EndReadout() {
   readout_ = false;
-  setToolTip(toolTip());
+  setToolTip(savedHint_);
   update();
 }
 
@@ -590,6 +590,9 @@ void TMMOscope::mousePressEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
   if (!traceRect_.contains(pos)) return;
   if (event->button() == Qt::LeftButton && showInfo_) {
+    // The hint would cover the box; it comes back on release.
+    savedHint_ = toolTip();
+    setToolTip(QString());
     ShowReadout(pos);
   } else if (event->button() == Qt::RightButton && useSelection_ && !locked_) {
     const int column = ColumnAt(pos.x());

@@ -225,6 +225,7 @@ class TMMOscope : public TMMDIBGraphicControl, public TMMDisplay {
   bool readout_ = false;
   QPoint readoutPos_;
   QString readoutText_;
+  QString savedHint_;
   int dragAnchor_ = -1;
   int dragMode_ = 0;  // 0 none, 1 new range or edge, 2 moving the range
   int dragOrigin_ = 0;

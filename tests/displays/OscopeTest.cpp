@@ -370,12 +370,15 @@ TEST(Oscope, MouseSelectionReportsItsRange) {
 TEST(Oscope, ReadoutFreezesTheTrace) {
   auto scope = MainWindowScope();
   scope->SetShowInfo(true);
+  scope->setToolTip("level");
   QMouseEvent press(QEvent::MouseButtonPress, QPointF(44, 6), QPointF(44, 6), Qt::LeftButton,
                     Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(scope.get(), &press);
   scope->ShowData(Constant(16384).data());
   EXPECT_EQ(scope->SampleRow()[0], 0);  // frozen while the box shows
-  scope->ClearData();                   // closes the box
+  EXPECT_TRUE(scope->toolTip().isEmpty());
+  scope->ClearData();  // closes the box
+  EXPECT_EQ(scope->toolTip(), "level");
   scope->ShowData(Constant(16384).data());
   EXPECT_EQ(scope->SampleRow()[0], 16384);
 }
