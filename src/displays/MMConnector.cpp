@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <list>
 #include <map>
 #include <memory>
-#include <system_error>
 #include <thread>
 
 #include <QCoreApplication>
@@ -38,8 +36,8 @@ TMMConnector::TimeSource& ClockSource() {
   return source;
 }
 
-// One periodic 25 ms tick on a thread of its own, shared by every paused connector; it lives
-// while it has clients.
+// One periodic 25 ms tick shared by every paused connector; it lives while it has clients.
+// It ticks on the user-interface thread, like the rest of the program's timers.
 class PauseTimer {
  public:
   struct Node {
@@ -55,70 +53,46 @@ class PauseTimer {
   }
 
   Node* Join(int requestMs, std::function<void()> callback) {
-    std::unique_lock guard(lock_);
+    std::lock_guard guard(lock_);
     nodes_.push_back(Node{std::max(requestMs, kTimerTickMs), std::move(callback)});
-    Node* node = &nodes_.back();
-    if (!thread_.joinable()) {
-      stopping_ = false;
-      try {
-        thread_ = std::thread([this] { Run(); });
-      } catch (const std::system_error&) {
+    if (!timer_) {
+      timer_ = std::make_unique<QTimer>();
+      timer_->setTimerType(Qt::PreciseTimer);
+      QObject::connect(timer_.get(), &QTimer::timeout, [this] { Tick(); });
+      timer_->start(kTimerTickMs);
+      if (!timer_->isActive()) {
+        timer_.reset();
         nodes_.pop_back();
         throw EOutOfResources("Not enough timers available");
       }
     }
-    return node;
+    return &nodes_.back();
   }
 
   void Leave(Node* node) {
-    std::thread finished;
-    {
-      std::unique_lock guard(lock_);
-      nodes_.remove_if([node](const Node& n) { return &n == node; });
-      if (nodes_.empty() && thread_.joinable()) {
-        stopping_ = true;
-        wake_.notify_all();
-        finished = std::move(thread_);
-      }
-    }
-    if (finished.joinable()) finished.join();
+    std::lock_guard guard(lock_);
+    nodes_.remove_if([node](const Node& n) { return &n == node; });
+    if (nodes_.empty()) timer_.reset();
   }
 
  private:
   PauseTimer() = default;
-  ~PauseTimer() {
-    {
-      std::unique_lock guard(lock_);
-      stopping_ = true;
-      wake_.notify_all();
-    }
-    if (thread_.joinable()) thread_.join();
-  }
 
-  void Run() {
-    auto next = std::chrono::steady_clock::now();
-    std::unique_lock guard(lock_);
-    while (!stopping_) {
-      next += std::chrono::milliseconds(kTimerTickMs);
-      // A late tick is not made up for: ticks never overlap.
-      next = std::max(next, std::chrono::steady_clock::now());
-      if (wake_.wait_until(guard, next, [this] { return stopping_; })) break;
-      for (Node& node : nodes_) {
-        if (node.suspendCount != 0) continue;
-        node.elapsedMs += kTimerTickMs;
-        if (node.elapsedMs >= node.periodMs) {
-          node.elapsedMs = 0;
-          node.callback();
-        }
+  void Tick() {
+    std::lock_guard guard(lock_);
+    for (Node& node : nodes_) {
+      if (node.suspendCount != 0) continue;
+      node.elapsedMs += kTimerTickMs;
+      if (node.elapsedMs >= node.periodMs) {
+        node.elapsedMs = 0;
+        node.callback();
       }
     }
   }
 
-  std::mutex lock_;
-  std::condition_variable wake_;
+  std::recursive_mutex lock_;
   std::list<Node> nodes_;
-  std::thread thread_;
-  bool stopping_ = false;
+  std::unique_ptr<QTimer> timer_;
 };
 
 std::map<const TMMConnector*, PauseTimer::Node*>& PauseNodes() {
@@ -435,7 +409,7 @@ void TMMConnector::FillSilence() {
 void TMMConnector::Pause() {
   if (connStarted_ && !connPaused_) {
     {
-      // The pause timer's thread reads the flag under the same lock.
+      // The pause tick reads the flag under the same lock.
       std::lock_guard guard(lock_);
       connPaused_ = true;
       std::fill(data_.begin(), data_.end(), silence_);
