@@ -1,0 +1,21 @@
+#include "platform/CaptionedMessage.h"
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace sonarelle {
+
+void ShowCaptionedMessage(const QString& caption, const QString& text) {
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    std::fprintf(stderr, "%s: %s\n", caption.toLocal8Bit().constData(),
+                 text.toLocal8Bit().constData());
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok,
+                  QApplication::activeWindow());
+  box.exec();
+}
+
+}  // namespace sonarelle

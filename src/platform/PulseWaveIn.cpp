@@ -1,0 +1,579 @@
+// The wave-in driver on a PulseAudio server: every source is a device, monitors included.
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/WaveInDriver.h"
+
+namespace sonarelle {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kConnectTimeout = std::chrono::seconds(3);
+constexpr auto kOperationTimeout = std::chrono::seconds(2);
+// Latency asked of the server: short fragments keep the buffers flowing evenly.
+constexpr pa_usec_t kFragmentUsec = 20000;
+
+// The threaded main loop and one context on it, made on first use and again after the
+// server was lost. Everything here is used with the loop's lock held (see Lock).
+class PulseMainloop {
+ public:
+  PulseMainloop() : loop_(pa_threaded_mainloop_new()) {
+    if (loop_ != nullptr && pa_threaded_mainloop_start(loop_) != 0) {
+      pa_threaded_mainloop_free(loop_);
+      loop_ = nullptr;
+    }
+  }
+  ~PulseMainloop() {
+    if (loop_ == nullptr) {
+      return;
+    }
+    pa_threaded_mainloop_lock(loop_);
+    DropContext();
+    pa_threaded_mainloop_unlock(loop_);
+    pa_threaded_mainloop_stop(loop_);
+    pa_threaded_mainloop_free(loop_);
+  }
+  PulseMainloop(const PulseMainloop&) = delete;
+  PulseMainloop& operator=(const PulseMainloop&) = delete;
+
+  // Holds the loop's lock for a scope; the loop's thread runs no callback meanwhile.
+  class Lock {
+   public:
+    explicit Lock(PulseMainloop& loop) : loop_(loop.loop_) {
+      if (loop_ != nullptr) {
+        pa_threaded_mainloop_lock(loop_);
+      }
+    }
+    ~Lock() {
+      if (loop_ != nullptr) {
+        pa_threaded_mainloop_unlock(loop_);
+      }
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    pa_threaded_mainloop* loop_;
+  };
+
+  bool Usable() const { return loop_ != nullptr; }
+
+  // Lets the loop run until `done` holds or the time is up; false on time out.
+  template <class Done>
+  bool Wait(Done done, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+      if (Clock::now() >= deadline) {
+        return false;
+      }
+      pa_threaded_mainloop_unlock(loop_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      pa_threaded_mainloop_lock(loop_);
+    }
+    return true;
+  }
+
+  // Waits for an operation and drops it; false when it failed to finish in time.
+  bool Finish(pa_operation* op) {
+    if (op == nullptr) {
+      return false;
+    }
+    const bool done = Wait([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; },
+                           kOperationTimeout);
+    if (!done) {
+      pa_operation_cancel(op);
+    }
+    pa_operation_unref(op);
+    return done;
+  }
+
+  // A ready context, connecting when there is none or the old one died; null when the
+  // server cannot be reached, with the server error number in `error`.
+  pa_context* Context(int& error) {
+    if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY) {
+      return context_;
+    }
+    DropContext();
+    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "sonarelle");
+    if (context_ == nullptr) {
+      error = PA_ERR_INTERNAL;
+      return nullptr;
+    }
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+      error = pa_context_errno(context_);
+      DropContext();
+      return nullptr;
+    }
+    const bool settled = Wait(
+        [this] {
+          const pa_context_state_t state = pa_context_get_state(context_);
+          return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        },
+        kConnectTimeout);
+    if (!settled || pa_context_get_state(context_) != PA_CONTEXT_READY) {
+      error = settled ? pa_context_errno(context_) : PA_ERR_TIMEOUT;
+      DropContext();
+      return nullptr;
+    }
+    return context_;
+  }
+
+ private:
+  void DropContext() {
+    if (context_ != nullptr) {
+      pa_context_disconnect(context_);
+      pa_context_unref(context_);
+      context_ = nullptr;
+    }
+  }
+
+  pa_threaded_mainloop* loop_;
+  pa_context* context_ = nullptr;
+};
+
+MMRESULT ServerError(int error) {
+  return kWaveInServerErrorBase + static_cast<MMRESULT>(std::max(error, 0));
+}
+
+// One open device: the record stream and the buffers queued at it.
+struct Capture {
+  WaveInHandle handle = 0;
+  pa_stream* stream = nullptr;
+  WaveInNotify notify;
+  std::deque<WaveInBuffer> queue;
+  std::uint32_t filled = 0;  // bytes in queue.front()
+  std::size_t frame = 1;
+  char silence = 0;
+  bool failed = false;
+  bool closing = false;
+
+  // Hands the front buffer back filled as far as it is.
+  void ReturnFront() {
+    const WaveInBuffer buffer = queue.front();
+    queue.pop_front();
+    *buffer.bytesRecorded = filled;
+    *buffer.flags = (*buffer.flags & ~kWaveInInQueue) | kWaveInDone;
+    filled = 0;
+    notify(MM_WIM_DATA, handle, buffer.id, MMSYSERR_NOERROR);
+  }
+
+  // Copies what the server delivered into the queued buffers, whole frames only; with no
+  // buffer queued the audio is lost, as with any sound card.
+  void Feed(const char* data, std::size_t size) {
+    while (size > 0 && !queue.empty()) {
+      const WaveInBuffer& buffer = queue.front();
+      const std::uint32_t usable = buffer.capacity - buffer.capacity % frame;
+      const std::size_t take = std::min<std::size_t>(size, usable - filled);
+      if (data != nullptr) {
+        std::memcpy(buffer.data + filled, data, take);
+        data += take;
+      } else {
+        std::memset(buffer.data + filled, silence, take);
+      }
+      filled += static_cast<std::uint32_t>(take);
+      size -= take;
+      if (filled >= usable) {
+        ReturnFront();
+      }
+    }
+  }
+
+  // Called on the server thread with the loop's lock held.
+  static void OnRead(pa_stream* stream, std::size_t /*bytes*/, void* user) {
+    auto* self = static_cast<Capture*>(user);
+    while (pa_stream_readable_size(stream) > 0) {
+      const void* data = nullptr;
+      std::size_t size = 0;
+      if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) {
+        return;
+      }
+      self->Feed(static_cast<const char*>(data), size);
+      pa_stream_drop(stream);
+    }
+  }
+
+  // Called on the server thread: a source that goes away or a dead server fails the stream.
+  static void OnState(pa_stream* stream, void* user) {
+    auto* self = static_cast<Capture*>(user);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (self->closing || self->failed ||
+        (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED)) {
+      return;
+    }
+    self->failed = true;
+    const int error = pa_context_errno(pa_stream_get_context(stream));
+    self->notify(MM_WIM_FAILED, self->handle, nullptr,
+                 ServerError(error != PA_OK ? error : PA_ERR_KILLED));
+  }
+};
+
+class PulseWaveIn final : public WaveInDriver {
+ public:
+  ~PulseWaveIn() override {
+    PulseMainloop::Lock lock(loop_);
+    for (auto& entry : captures_) {
+      Disconnect(*entry.second);
+    }
+    captures_.clear();
+  }
+
+  int GetNumDevs() override {
+    PulseMainloop::Lock lock(loop_);
+    RefreshSources();
+    return static_cast<int>(sources_.size());
+  }
+
+  MMRESULT GetDevCaps(int deviceId, WaveInCaps& caps) override {
+    PulseMainloop::Lock lock(loop_);
+    int error = PA_OK;
+    pa_context* context = loop_.Usable() ? loop_.Context(error) : nullptr;
+    if (context == nullptr) {
+      return MMSYSERR_NODRIVER;
+    }
+    std::string name;
+    if (deviceId == -1) {
+      pa_operation* op = pa_context_get_server_info(
+          context,
+          [](pa_context*, const pa_server_info* info, void* user) {
+            if (info != nullptr && info->default_source_name != nullptr) {
+              *static_cast<std::string*>(user) = info->default_source_name;
+            }
+          },
+          &name);
+      if (!loop_.Finish(op) || name.empty()) {
+        return MMSYSERR_BADDEVICEID;
+      }
+    } else if (deviceId >= 0 && deviceId < static_cast<int>(sources_.size())) {
+      name = sources_[static_cast<std::size_t>(deviceId)];
+    } else {
+      return MMSYSERR_BADDEVICEID;
+    }
+    struct Found {
+      bool seen = false;
+      QString description;
+    } found;
+    pa_operation* op = pa_context_get_source_info_by_name(
+        context, name.c_str(),
+        [](pa_context*, const pa_source_info* info, int eol, void* user) {
+          auto* out = static_cast<Found*>(user);
+          if (eol == 0 && info != nullptr) {
+            out->seen = true;
+            out->description =
+                QString::fromUtf8(info->description != nullptr ? info->description : info->name);
+          }
+        },
+        &found);
+    if (!loop_.Finish(op) || !found.seen) {
+      return MMSYSERR_BADDEVICEID;
+    }
+    caps.productName = found.description;
+    // The server converts whatever the source gives, so every standard format is offered.
+    caps.formats = WAVE_FORMAT_ALL_STANDARD;
+    return MMSYSERR_NOERROR;
+  }
+
+  QString GetErrorText(MMRESULT code) override {
+    switch (code) {
+      case MMSYSERR_NOERROR:
+        return QStringLiteral("The command completed successfully.");
+      case MMSYSERR_ERROR:
+        return QStringLiteral("An unspecified error occurred.");
+      case MMSYSERR_BADDEVICEID:
+        return QStringLiteral("The recording device does not exist (any more).");
+      case MMSYSERR_INVALHANDLE:
+        return QStringLiteral("The device handle is not valid.");
+      case MMSYSERR_NODRIVER:
+        return QStringLiteral("The sound server cannot be reached.");
+      case MMSYSERR_NOMEM:
+        return QStringLiteral("Not enough memory.");
+      case MMSYSERR_INVALPARAM:
+        return QStringLiteral("An invalid parameter was passed.");
+      case WAVERR_BADFORMAT:
+        return QStringLiteral("The device cannot record this format.");
+      case WAVERR_STILLPLAYING:
+        return QStringLiteral("Buffers are still queued at the device.");
+      case WAVERR_UNPREPARED:
+        return QStringLiteral("The buffer was not prepared.");
+      default:
+        break;
+    }
+    if (code >= kWaveInServerErrorBase) {
+      const char* text = pa_strerror(static_cast<int>(code - kWaveInServerErrorBase));
+      if (text != nullptr) {
+        return QStringLiteral("Sound server: %1.").arg(QString::fromUtf8(text));
+      }
+    }
+    return {};
+  }
+
+  MMRESULT Open(WaveInHandle* handle, int deviceId, const WaveInFormat& format,
+                const WaveInNotify& notify, bool query) override {
+    pa_sample_spec spec{};
+    if (!SampleSpec(format, spec)) {
+      return WAVERR_BADFORMAT;
+    }
+    PulseMainloop::Lock lock(loop_);
+    if (sources_.empty()) {
+      RefreshSources();
+    }
+    if (deviceId < -1 || deviceId >= static_cast<int>(sources_.size())) {
+      return MMSYSERR_BADDEVICEID;
+    }
+    if (query) {
+      return MMSYSERR_NOERROR;
+    }
+    if (handle == nullptr || !notify) {
+      return MMSYSERR_INVALPARAM;
+    }
+    int error = PA_OK;
+    pa_context* context = loop_.Usable() ? loop_.Context(error) : nullptr;
+    if (context == nullptr) {
+      return MMSYSERR_NODRIVER;
+    }
+    auto capture = std::make_unique<Capture>();
+    capture->handle = nextHandle_++;
+    capture->notify = notify;
+    capture->frame = pa_frame_size(&spec);
+    capture->silence = spec.format == PA_SAMPLE_U8 ? static_cast<char>(0x80) : 0;
+    capture->stream = pa_stream_new(context, "Recording", &spec, nullptr);
+    if (capture->stream == nullptr) {
+      return ServerError(pa_context_errno(context));
+    }
+    pa_stream_set_read_callback(capture->stream, &Capture::OnRead, capture.get());
+    pa_stream_set_state_callback(capture->stream, &Capture::OnState, capture.get());
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(-1);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    // A chosen source is kept: when it goes away the recording fails instead of moving on
+    // to another source unnoticed.
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    if (deviceId >= 0) {
+      flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
+    }
+    const char* source =
+        deviceId >= 0 ? sources_[static_cast<std::size_t>(deviceId)].c_str() : nullptr;
+    if (pa_stream_connect_record(capture->stream, source, &attr, flags) < 0) {
+      error = pa_context_errno(context);
+      Disconnect(*capture);
+      return ServerError(error);
+    }
+    pa_stream* stream = capture->stream;
+    const bool settled = loop_.Wait(
+        [stream] {
+          const pa_stream_state_t state = pa_stream_get_state(stream);
+          return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        },
+        kConnectTimeout);
+    if (!settled || pa_stream_get_state(stream) != PA_STREAM_READY) {
+      error = settled ? pa_context_errno(context) : PA_ERR_TIMEOUT;
+      Disconnect(*capture);
+      return ServerError(error);
+    }
+    *handle = capture->handle;
+    Capture& opened = *capture;
+    captures_[capture->handle] = std::move(capture);
+    opened.notify(MM_WIM_OPEN, opened.handle, nullptr, MMSYSERR_NOERROR);
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT Close(WaveInHandle handle) override {
+    PulseMainloop::Lock lock(loop_);
+    auto found = captures_.find(handle);
+    if (found == captures_.end()) {
+      return MMSYSERR_INVALHANDLE;
+    }
+    if (!found->second->queue.empty()) {
+      return WAVERR_STILLPLAYING;
+    }
+    const WaveInNotify notify = found->second->notify;
+    Disconnect(*found->second);
+    captures_.erase(found);
+    notify(MM_WIM_CLOSE, handle, nullptr, MMSYSERR_NOERROR);
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT PrepareHeader(WaveInHandle handle, const WaveInBuffer& buffer) override {
+    PulseMainloop::Lock lock(loop_);
+    if (Find(handle) == nullptr) {
+      return MMSYSERR_INVALHANDLE;
+    }
+    if (buffer.data == nullptr || buffer.flags == nullptr || buffer.bytesRecorded == nullptr) {
+      return MMSYSERR_INVALPARAM;
+    }
+    *buffer.flags |= kWaveInPrepared;
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT UnprepareHeader(WaveInHandle handle, const WaveInBuffer& buffer) override {
+    PulseMainloop::Lock lock(loop_);
+    if (Find(handle) == nullptr) {
+      return MMSYSERR_INVALHANDLE;
+    }
+    if ((*buffer.flags & kWaveInInQueue) != 0) {
+      return WAVERR_STILLPLAYING;
+    }
+    *buffer.flags &= ~kWaveInPrepared;
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT AddBuffer(WaveInHandle handle, const WaveInBuffer& buffer) override {
+    PulseMainloop::Lock lock(loop_);
+    Capture* capture = Find(handle);
+    if (capture == nullptr) {
+      return MMSYSERR_INVALHANDLE;
+    }
+    if ((*buffer.flags & kWaveInPrepared) == 0) {
+      return WAVERR_UNPREPARED;
+    }
+    if (buffer.capacity < capture->frame) {
+      return MMSYSERR_INVALPARAM;
+    }
+    *buffer.bytesRecorded = 0;
+    *buffer.flags = (*buffer.flags & ~kWaveInDone) | kWaveInInQueue;
+    capture->queue.push_back(buffer);
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT Start(WaveInHandle handle) override {
+    PulseMainloop::Lock lock(loop_);
+    return Cork(handle, false);
+  }
+
+  MMRESULT Stop(WaveInHandle handle) override {
+    PulseMainloop::Lock lock(loop_);
+    const MMRESULT result = Cork(handle, true);
+    Capture* capture = Find(handle);
+    if (capture != nullptr && capture->filled > 0 && !capture->queue.empty()) {
+      capture->ReturnFront();
+    }
+    return result;
+  }
+
+  MMRESULT Reset(WaveInHandle handle) override {
+    PulseMainloop::Lock lock(loop_);
+    const MMRESULT result = Cork(handle, true);
+    Capture* capture = Find(handle);
+    if (capture == nullptr) {
+      return result;
+    }
+    // What the server still holds is older than anything recorded after a restart.
+    if (!capture->failed) {
+      loop_.Finish(pa_stream_flush(capture->stream, nullptr, nullptr));
+    }
+    while (!capture->queue.empty()) {
+      capture->ReturnFront();
+    }
+    return capture->failed ? MMSYSERR_NOERROR : result;
+  }
+
+ private:
+  Capture* Find(WaveInHandle handle) {
+    auto found = captures_.find(handle);
+    return found != captures_.end() ? found->second.get() : nullptr;
+  }
+
+  // The loop's lock is held once, not more: waiting must be able to let go of it.
+  MMRESULT Cork(WaveInHandle handle, bool cork) {
+    Capture* capture = Find(handle);
+    if (capture == nullptr) {
+      return MMSYSERR_INVALHANDLE;
+    }
+    if (capture->failed) {
+      return cork ? MMSYSERR_NOERROR : ServerError(PA_ERR_KILLED);
+    }
+    if (!loop_.Finish(pa_stream_cork(capture->stream, cork ? 1 : 0, nullptr, nullptr))) {
+      return ServerError(PA_ERR_TIMEOUT);
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+  // The loop's lock is held.
+  void RefreshSources() {
+    sources_.clear();
+    int error = PA_OK;
+    pa_context* context = loop_.Usable() ? loop_.Context(error) : nullptr;
+    if (context == nullptr) {
+      return;
+    }
+    std::vector<std::string> names;
+    pa_operation* op = pa_context_get_source_info_list(
+        context,
+        [](pa_context*, const pa_source_info* info, int eol, void* user) {
+          if (eol == 0 && info != nullptr && info->name != nullptr) {
+            static_cast<std::vector<std::string>*>(user)->emplace_back(info->name);
+          }
+        },
+        &names);
+    if (loop_.Finish(op)) {
+      sources_ = std::move(names);
+    }
+  }
+
+  void Disconnect(Capture& capture) {
+    capture.closing = true;
+    if (capture.stream == nullptr) {
+      return;
+    }
+    pa_stream_set_read_callback(capture.stream, nullptr, nullptr);
+    pa_stream_set_state_callback(capture.stream, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(capture.stream)) &&
+        pa_stream_get_state(capture.stream) != PA_STREAM_UNCONNECTED) {
+      pa_stream_disconnect(capture.stream);
+    }
+    pa_stream_unref(capture.stream);
+    capture.stream = nullptr;
+  }
+
+  static bool SampleSpec(const WaveInFormat& format, pa_sample_spec& spec) {
+    if (format.formatTag != 1) {
+      return false;
+    }
+    switch (format.bitsPerSample) {
+      case 8:
+        spec.format = PA_SAMPLE_U8;
+        break;
+      case 16:
+        spec.format = PA_SAMPLE_S16LE;
+        break;
+      case 24:
+        spec.format = PA_SAMPLE_S24LE;
+        break;
+      case 32:
+        spec.format = PA_SAMPLE_S32LE;
+        break;
+      default:
+        return false;
+    }
+    spec.channels = static_cast<std::uint8_t>(std::min<unsigned>(format.channels, 255));
+    spec.rate = format.samplesPerSec;
+    return format.channels >= 1 && format.channels <= PA_CHANNELS_MAX &&
+           pa_sample_spec_valid(&spec) != 0 && format.blockAlign == pa_frame_size(&spec);
+  }
+
+  PulseMainloop loop_;
+  std::map<WaveInHandle, std::unique_ptr<Capture>> captures_;
+  std::vector<std::string> sources_;
+  WaveInHandle nextHandle_ = 1;
+};
+
+}  // namespace
+
+WaveInDriver& PulseWaveInDriver() {
+  static PulseWaveIn driver;
+  return driver;
+}
+
+}  // namespace sonarelle

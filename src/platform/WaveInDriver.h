@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include <QString>
+
+namespace sonarelle {
+
+// Result codes of the wave-in driver operations; 0 is success.
+using MMRESULT = unsigned;
+inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
+inline constexpr MMRESULT MMSYSERR_ERROR = 1;
+inline constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+inline constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+inline constexpr MMRESULT MMSYSERR_NOMEM = 7;
+inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+inline constexpr MMRESULT WAVERR_BADFORMAT = 32;
+inline constexpr MMRESULT WAVERR_STILLPLAYING = 33;
+inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
+// Codes from this value on carry a sound server error number (code - base).
+inline constexpr MMRESULT kWaveInServerErrorBase = 1000;
+
+// Notifications of an open device.
+inline constexpr unsigned MM_WIM_OPEN = 0x3BE;
+inline constexpr unsigned MM_WIM_CLOSE = 0x3BF;
+inline constexpr unsigned MM_WIM_DATA = 0x3C0;
+// The device failed while open (its source went away, the server died); the notification's
+// pointer argument is null and `code` holds the reason.
+inline constexpr unsigned MM_WIM_FAILED = 0x3C1;
+
+// Bits of a buffer's flags word that the driver sets.
+inline constexpr std::uint32_t kWaveInDone = 0x01;
+inline constexpr std::uint32_t kWaveInPrepared = 0x02;
+inline constexpr std::uint32_t kWaveInInQueue = 0x10;
+
+// Supported-format bits of the capabilities: 11.025, 22.05 and 44.1 kHz groups of four
+// (mono 8-bit, stereo 8-bit, mono 16-bit, stereo 16-bit).
+inline constexpr std::uint32_t WAVE_FORMAT_1M08 = 0x001;
+inline constexpr std::uint32_t WAVE_FORMAT_ALL_STANDARD = 0xFFF;
+
+// A device handle. Every open gets a new number, never reused while the process runs, so a
+// notification that names a closed handle is stale and can be dropped.
+using WaveInHandle = std::uintptr_t;
+
+struct WaveInCaps {
+  QString productName;
+  std::uint32_t formats = 0;
+};
+
+struct WaveInFormat {
+  std::uint16_t formatTag = 0;  // 1: PCM
+  std::uint16_t channels = 0;
+  std::uint32_t samplesPerSec = 0;
+  std::uint16_t blockAlign = 0;
+  std::uint16_t bitsPerSample = 0;
+};
+
+// One buffer as the driver sees it: the caller's header (`id`), the data it fills and the
+// two words it writes back. The memory stays the caller's; the driver only writes it while
+// the buffer is queued and hands it back through an MM_WIM_DATA notification.
+struct WaveInBuffer {
+  void* id = nullptr;
+  char* data = nullptr;
+  std::uint32_t capacity = 0;
+  std::uint32_t* bytesRecorded = nullptr;
+  std::uint32_t* flags = nullptr;
+};
+
+// Device notifications: MM_WIM_OPEN and MM_WIM_CLOSE come on the thread that opens or
+// closes; MM_WIM_DATA (`buffer` is the id of a filled buffer) and MM_WIM_FAILED come on
+// the driver's own thread. The receiver must only hand them on, never call the driver.
+using WaveInNotify =
+    std::function<void(unsigned msg, WaveInHandle handle, void* buffer, MMRESULT code)>;
+
+// The wave-in operations a capture device needs. All operations are called on one thread
+// (the owner's) and return within a few seconds even when the service does not answer.
+class WaveInDriver {
+ public:
+  virtual ~WaveInDriver() = default;
+
+  virtual int GetNumDevs() = 0;
+  // Device -1 is the service's default device.
+  virtual MMRESULT GetDevCaps(int deviceId, WaveInCaps& caps) = 0;
+  // Text for a code, or an empty text when the code is not known.
+  virtual QString GetErrorText(MMRESULT code) = 0;
+  // With `query` only checks that the device can record `format`; no handle is made.
+  virtual MMRESULT Open(WaveInHandle* handle, int deviceId, const WaveInFormat& format,
+                        const WaveInNotify& notify, bool query) = 0;
+  virtual MMRESULT Close(WaveInHandle handle) = 0;
+  virtual MMRESULT PrepareHeader(WaveInHandle handle, const WaveInBuffer& buffer) = 0;
+  virtual MMRESULT UnprepareHeader(WaveInHandle handle, const WaveInBuffer& buffer) = 0;
+  virtual MMRESULT AddBuffer(WaveInHandle handle, const WaveInBuffer& buffer) = 0;
+  virtual MMRESULT Start(WaveInHandle handle) = 0;
+  // Stops input; the buffer being filled comes back at once if it holds data.
+  virtual MMRESULT Stop(WaveInHandle handle) = 0;
+  // Stops input and gives back every queued buffer before returning.
+  virtual MMRESULT Reset(WaveInHandle handle) = 0;
+};
+
+// The driver on the PulseAudio server named by PULSE_SERVER (or the user's default): the
+// devices are the server's sources. One instance serves the whole process.
+WaveInDriver& PulseWaveInDriver();
+
+}  // namespace sonarelle
