@@ -1,0 +1,241 @@
+// The wave recorder against the rig's sound server: takes into WAVE files, their tones, and
+// the ways a take ends early (limit, lost source, full disk, failing device).
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "FailingWaveInDriver.h"
+#include "RigAudio.h"
+#include "audio/chain/DiskSpace.h"
+#include "audio/recorder/MMWaveRecorder.h"
+#include "support/ModalBoxWatcher.h"
+#include "support/Tone.h"
+
+using namespace sonarelle;
+
+namespace {
+
+template <class Pred>
+bool WaitUntil(Pred pred, int timeoutMs) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!pred() && timer.elapsed() < timeoutMs) {
+    QTest::qWait(5);
+  }
+  return pred();
+}
+
+// A recorder set up the way the main window sets up a take.
+struct Take {
+  explicit Take(std::unique_ptr<TMMCustomWaveIn> device = nullptr)
+      : recorder(device ? std::make_unique<TMMWaveRecorder>(std::move(device))
+                        : std::make_unique<TMMWaveRecorder>()) {
+    recorder->SetNumBuffers(200);
+    recorder->SetBufferSize(2048);
+    recorder->OnStart = [this](TMMComponent*) { ++starts; };
+    recorder->OnStop = [this](TMMComponent*) { ++stops; };
+    recorder->OnError = [this](TMMComponent*) { ++errors; };
+    recorder->OnData = [this](TMMDSPComponent*, PWaveHdr header) {
+      bytes += header->dwBytesRecorded;
+      if (stopAt > 0 && bytes >= stopAt) {
+        recorder->StopRecording();
+      }
+    };
+    file = dir.filePath(QStringLiteral("take.wav"));
+  }
+  void Quality(int rate, TMMBitLength bits, TMMMode mode) {
+    recorder->SetSampleRate(rate);
+    recorder->SetBitLength(bits);
+    recorder->SetMode(mode);
+  }
+  void Start(const QString& source) {
+    recorder->SetDeviceID(RigDevice(source));
+    recorder->SetFileName(file);
+    recorder->Open();
+    recorder->StartRecording();
+  }
+
+  QTemporaryDir dir;
+  QString file;
+  std::unique_ptr<TMMWaveRecorder> recorder;
+  std::int64_t stopAt = 0;
+  std::int64_t bytes = 0;
+  int starts = 0;
+  int stops = 0;
+  int errors = 0;
+};
+
+QString ErrorOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const Exception& error) {
+    return error.Message();
+  }
+  return {};
+}
+
+}  // namespace
+
+// Two seconds measured in bytes: the file is final, holds two seconds within one buffer,
+// and the tone's phase runs on across every buffer boundary.
+TEST(WaveRecorder, TwoSecondsOfMicAreContinuous) {
+  Take take;
+  take.Quality(44100, b16Bit, mStereo);
+  take.stopAt = 2 * 176400;
+  take.Start(QStringLiteral("mic"));
+  EXPECT_EQ(take.starts, 1);
+  ASSERT_TRUE(WaitUntil([&] { return take.stops > 0; }, 30000));
+  take.recorder->Close();
+  EXPECT_FALSE(take.recorder->Recording());
+
+  const WaveContents wave = ReadWave(take.file);
+  ASSERT_TRUE(wave.final);
+  EXPECT_EQ(wave.rate, 44100);
+  EXPECT_EQ(wave.bits, 16);
+  EXPECT_EQ(wave.channels, 2);
+  EXPECT_GE(wave.data.size(), 2 * 176400);
+  EXPECT_LT(wave.data.size(), 2 * 176400 + 2048);
+  EXPECT_EQ(wave.data.size(), take.bytes);
+  for (int channel = 0; channel < 2; ++channel) {
+    const std::vector<double> samples = Channel(wave.data, 16, 2, channel);
+    const SineFit fit = FitSine(samples, 44100, 440);
+    EXPECT_GT(fit.amplitude, 0.01);
+    EXPECT_LT(fit.residue, 0.05) << "the tone's phase breaks somewhere";
+    EXPECT_LT(LargestStep(samples), fit.amplitude * 2 * M_PI * 440 / 44100 * 1.2);
+  }
+}
+
+TEST(WaveRecorder, EightBitMonoFromLineCarries880Hz) {
+  Take take;
+  take.Quality(11025, b8Bit, mMono);
+  take.stopAt = 11025;
+  take.Start(QStringLiteral("line"));
+  ASSERT_TRUE(WaitUntil([&] { return take.stops > 0; }, 30000));
+  const WaveContents wave = ReadWave(take.file);
+  ASSERT_TRUE(wave.final);
+  EXPECT_EQ(wave.bits, 8);
+  EXPECT_EQ(wave.channels, 1);
+  const std::vector<double> samples = Channel(wave.data, 8, 1, 0);
+  EXPECT_TRUE(HasTone(samples, 11025, 880));
+  EXPECT_FALSE(HasTone(samples, 11025, 440));
+}
+
+TEST(WaveRecorder, LimitStopsTheTakeByItself) {
+  Take take;
+  take.Quality(44100, b16Bit, mStereo);
+  take.recorder->SetTimeFormat(tfMillisecond);
+  take.recorder->SetMaxRecordTime(1000);
+  take.Start(QStringLiteral("mic"));
+  ASSERT_TRUE(WaitUntil([&] { return take.stops > 0; }, 30000));
+  EXPECT_EQ(take.stops, 1);
+  EXPECT_FALSE(take.recorder->Recording());
+  EXPECT_EQ(take.recorder->WaveIn().State(), TMMCustomWaveIn::wsClosed);
+  const WaveContents wave = ReadWave(take.file);
+  ASSERT_TRUE(wave.final);
+  EXPECT_EQ(wave.data.size(), 176400);
+}
+
+TEST(WaveRecorder, RefusedChangesAndRepeatedStartsLeaveTheTakeRunning) {
+  Take take;
+  // Without a file name nothing happens.
+  take.recorder->SetDeviceID(RigDevice(QStringLiteral("mic")));
+  take.recorder->StartRecording();
+  EXPECT_FALSE(take.recorder->Recording());
+  EXPECT_EQ(take.starts, 0);
+
+  take.Quality(22050, b16Bit, mMono);
+  take.Start(QStringLiteral("mic"));
+  ASSERT_TRUE(take.recorder->Recording());
+  EXPECT_NE(take.recorder->ProductName(), QStringLiteral("No wave audio recording device found"));
+  EXPECT_EQ(take.recorder->InputFormat(), QStringLiteral("PCM 22.050 kHz, 16 Bit, Mono"));
+  take.recorder->StartRecording();
+  EXPECT_EQ(take.starts, 1);
+  EXPECT_EQ(ErrorOf([&] { take.recorder->SetSampleRate(44100); }),
+            QStringLiteral("Change to property while device was open"));
+  EXPECT_EQ(ErrorOf([&] { take.recorder->SetMode(mStereo); }),
+            QStringLiteral("Change to property while device was open"));
+  EXPECT_EQ(take.recorder->SampleRate(), 22050);
+  EXPECT_TRUE(take.recorder->Recording());
+  const std::int64_t before = take.bytes;
+  ASSERT_TRUE(WaitUntil([&] { return take.bytes > before + 8192; }, 10000));
+
+  // A new file name ends the take; the old file is final.
+  const QString second = take.dir.filePath(QStringLiteral("second.wav"));
+  take.recorder->SetFileName(second);
+  EXPECT_FALSE(take.recorder->Recording());
+  EXPECT_EQ(take.stops, 1);
+  const WaveContents first = ReadWave(take.file);
+  EXPECT_TRUE(first.final);
+  EXPECT_EQ(first.data.size(), take.bytes);
+}
+
+// The rig's source goes away while recording: the take stops with a message and what was
+// recorded stays in a final file.
+TEST(WaveRecorderFaults, LostSourceEndsTheTakeWithAFinalFile) {
+  ModalBoxWatcher boxes;
+  const QString module =
+      Pactl({QStringLiteral("load-module"), QStringLiteral("module-sine-source"),
+             QStringLiteral("source_name=vanishing"), QStringLiteral("frequency=440")});
+  ASSERT_FALSE(module.isEmpty());
+  Take take;  // counts the devices after the new source came
+  take.Quality(44100, b16Bit, mStereo);
+  take.Start(QStringLiteral("vanishing"));
+  ASSERT_TRUE(WaitUntil([&] { return take.bytes > 44100; }, 10000));
+  Pactl({QStringLiteral("unload-module"), module});
+  ASSERT_TRUE(WaitUntil([&] { return take.stops > 0; }, 10000));
+  EXPECT_GE(take.errors, 1);
+  EXPECT_FALSE(take.recorder->Recording());
+  ASSERT_TRUE(WaitUntil([&] { return !boxes.Boxes().isEmpty(); }, 5000));
+  EXPECT_TRUE(boxes.Boxes()[0].text.startsWith(QStringLiteral("WaveIn:\n\r")))
+      << boxes.Boxes()[0].text.toStdString();
+  const WaveContents wave = ReadWave(take.file);
+  ASSERT_TRUE(wave.final);
+  EXPECT_EQ(wave.data.size(), take.bytes);
+}
+
+namespace {
+std::uint64_t NoSpace(const QString&) {
+  return 0;
+}
+}  // namespace
+
+TEST(WaveRecorderFaults, FullDiskEndsTheTakeWithWhatFitted) {
+  Take take;
+  take.Quality(44100, b16Bit, mStereo);
+  take.recorder->OnData = [&](TMMDSPComponent*, PWaveHdr header) {
+    take.bytes += header->dwBytesRecorded;
+    if (take.bytes >= 44100) {
+      SetFreeSpaceQuery(&NoSpace);
+    }
+  };
+  take.Start(QStringLiteral("mic"));
+  const bool stopped = WaitUntil([&] { return take.stops > 0; }, 10000);
+  SetFreeSpaceQuery(nullptr);
+  ASSERT_TRUE(stopped);
+  EXPECT_FALSE(take.recorder->Recording());
+  const WaveContents wave = ReadWave(take.file);
+  ASSERT_TRUE(wave.final);
+  EXPECT_GE(wave.data.size(), 40000);
+  EXPECT_LT(wave.data.size(), take.bytes);
+}
+
+TEST(WaveRecorderFaults, FailingDeviceEndsTheTakeWithAFinalFile) {
+  ModalBoxWatcher boxes;
+  FailingWaveInDriver driver(PulseWaveInDriver());
+  // The first 200 buffers queue; re-queueing a filled one fails.
+  driver.FailOn(FailingWaveInDriver::Op::Add, MMSYSERR_NOMEM, 230);
+  Take take(std::make_unique<TTestWaveIn>(driver));
+  take.Quality(44100, b16Bit, mStereo);
+  take.Start(QStringLiteral("mic"));
+  ASSERT_TRUE(WaitUntil([&] { return !take.recorder->Recording(); }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return !boxes.Boxes().isEmpty(); }, 5000));
+  EXPECT_EQ(boxes.Boxes()[0].text,
+            QStringLiteral("WaveInAddBuffer:\n\r") + driver.GetErrorText(MMSYSERR_NOMEM));
+  EXPECT_GE(take.errors, 1);
+  EXPECT_EQ(take.recorder->WaveIn().State(), TMMCustomWaveIn::wsClosed);
+  const WaveContents wave = ReadWave(take.file);
+  ASSERT_TRUE(wave.final);
+  EXPECT_GE(wave.data.size(), 30 * 2048);
+}
