@@ -389,7 +389,8 @@ void TMMCustomWaveIn::WindowMessage(unsigned msg, std::uintptr_t wParam, std::in
         state_ = wsClosed;
         break;
       case MM_WIM_DATA:
-        HandleData(reinterpret_cast<PWaveHdr>(lParam));
+        // The message carries our own header back; the handle check above drops stale ones.
+        HandleData(reinterpret_cast<PWaveHdr>(lParam));  // NOLINT(performance-no-int-to-ptr)
         break;
       case kDeferredStopMessage:
         StopDevice();
