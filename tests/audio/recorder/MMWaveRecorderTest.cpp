@@ -171,6 +171,43 @@ TEST(WaveRecorder, RefusedChangesAndRepeatedStartsLeaveTheTakeRunning) {
   EXPECT_EQ(first.data.size(), take.bytes);
 }
 
+namespace {
+// Counts the formats handed to it.
+class FormatSink : public TMMDSPComponent {
+ public:
+  void SetFormat(const WAVEFORMATEX* format) override {
+    ++formats;
+    TMMDSPComponent::SetFormat(format);
+  }
+  int formats = 0;
+};
+}  // namespace
+
+TEST(WaveRecorder, OutputAlwaysGetsTheDeviceFormat) {
+  Take take;
+  FormatSink sink;
+  take.recorder->SetOutput(&sink);
+  ASSERT_NE(sink.GetFormat(), nullptr);
+  const int before = sink.formats;
+
+  // Equal to the device's: only handed on; the device keeps its own record.
+  const WAVEFORMATEX* own = take.recorder->WaveIn().GetFormat();
+  const WAVEFORMATEX equal = *own;
+  take.recorder->SetFormat(&equal);
+  EXPECT_EQ(take.recorder->WaveIn().GetFormat(), own);
+  EXPECT_EQ(sink.formats, before + 1);
+
+  // A different one goes to the device, which adopts it and hands it down to the Output.
+  const WAVEFORMATEX other = MakePCMFormat(16, 2, 32000);
+  take.recorder->SetFormat(&other);
+  EXPECT_EQ(take.recorder->SampleRate(), 32000);
+  EXPECT_EQ(take.recorder->Mode(), mStereo);
+  ASSERT_NE(sink.GetFormat(), nullptr);
+  EXPECT_EQ(sink.GetFormat()->nSamplesPerSec, 32000U);
+  EXPECT_EQ(sink.GetFormat()->nChannels, 2);
+  take.recorder->SetOutput(nullptr);
+}
+
 // The rig's source goes away while recording: the take stops with a message and what was
 // recorded stays in a final file.
 TEST(WaveRecorderFaults, LostSourceEndsTheTakeWithAFinalFile) {

@@ -294,3 +294,24 @@ TEST(WaveInFailures, StopDoesNotHangOnBuffersThatNeverReturn) {
   rec.device.CloseDevice();
   EXPECT_EQ(rec.device.State(), TMMCustomWaveIn::wsClosed);
 }
+
+// The buffer that crosses the limit is cut to end there; later ones pass on empty.
+TEST(WaveInSettings, LimitCutsTheCrossingBufferAndEmptiesLaterOnes) {
+  TTestWaveIn device(PulseWaveInDriver());
+  std::vector<std::uint32_t> passed;
+  device.OnBufferReady = [&](TMMDSPComponent*, PWaveHdr header) {
+    passed.push_back(header->dwBytesRecorded);
+  };
+  device.SetTimeFormat(tfByte);
+  device.SetMaxRecordTime(100);
+  std::vector<char> data(80);
+  TWaveHdr header{};
+  header.lpData = data.data();
+  header.dwBufferLength = 80;
+  for (int i = 0; i < 3; ++i) {
+    header.dwBytesRecorded = 80;
+    device.BufferReady(&header);
+  }
+  EXPECT_EQ(passed, (std::vector<std::uint32_t>{80, 20, 0}));
+  EXPECT_EQ(device.BytesRecorded(), 100);
+}
