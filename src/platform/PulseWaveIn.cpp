@@ -152,6 +152,10 @@ struct Capture {
   WaveInNotify notify;
   std::deque<WaveInBuffer> queue;
   std::uint32_t filled = 0;  // bytes in queue.front()
+  // Audio that came while every buffer was out, handed on as buffers come back, so that a
+  // busy main thread or a burst from the server loses nothing of the take.
+  std::vector<char> pending;
+  static constexpr std::size_t kMaxPending = std::size_t{16} * 1024 * 1024;
   std::size_t frame = 1;
   char silence = 0;
   bool failed = false;
@@ -167,9 +171,38 @@ struct Capture {
     notify(MM_WIM_DATA, handle, buffer.id, MMSYSERR_NOERROR);
   }
 
-  // Copies what the server delivered into the queued buffers, whole frames only; with no
-  // buffer queued the audio is lost, as with any sound card.
+  // Copies what the server delivered into the queued buffers, whole frames only; what does
+  // not fit waits in `pending` (up to its limit, beyond which it is lost).
   void Feed(const char* data, std::size_t size) {
+    if (!pending.empty()) {
+      Keep(data, size);
+      return;
+    }
+    FillQueue(data, size);
+    Keep(data, size);
+  }
+
+  void Keep(const char* data, std::size_t size) {
+    const std::size_t room = kMaxPending - std::min(kMaxPending, pending.size());
+    const std::size_t kept = std::min(size, room);
+    if (data != nullptr) {
+      pending.insert(pending.end(), data, data + kept);
+    } else {
+      pending.insert(pending.end(), kept, static_cast<char>(silence));
+    }
+  }
+
+  // Hands waiting audio to buffers that came back.
+  void Drain() {
+    if (pending.empty() || queue.empty()) return;
+    const char* data = pending.data();
+    std::size_t size = pending.size();
+    FillQueue(data, size);
+    pending.erase(pending.begin(), pending.end() - static_cast<std::ptrdiff_t>(size));
+  }
+
+  // Fills queued buffers from `data`, advancing it past what was taken.
+  void FillQueue(const char*& data, std::size_t& size) {
     while (size > 0 && !queue.empty()) {
       const WaveInBuffer& buffer = queue.front();
       const std::uint32_t usable = buffer.capacity - buffer.capacity % frame;
@@ -444,6 +477,7 @@ class PulseWaveIn final : public WaveInDriver {
     *buffer.bytesRecorded = 0;
     *buffer.flags = (*buffer.flags & ~kWaveInDone) | kWaveInInQueue;
     capture->queue.push_back(buffer);
+    capture->Drain();
     return MMSYSERR_NOERROR;
   }
 
@@ -473,6 +507,7 @@ class PulseWaveIn final : public WaveInDriver {
     if (!capture->failed) {
       loop_.Finish(pa_stream_flush(capture->stream, nullptr, nullptr));
     }
+    capture->pending.clear();
     while (!capture->queue.empty()) {
       capture->ReturnFront();
     }
