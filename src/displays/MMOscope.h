@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "audio/chain/SampleMode.h"
 #include "audio/chain/WaveFormat.h"
 #include "displays/MMDIBGraphicControl.h"
 #include "displays/MMDisplay.h"
@@ -20,7 +21,6 @@ class EMMOscopeError : public Exception {
 enum class TMMOscopeKind { okDots, okConLines, okVertLines, okMirLines, okSpikes };
 enum class TMMOscopeEffect { efNone, efPeak, efSplit };
 enum class TMMBits { b8Bit, b16Bit };
-enum class TMMMode { mMono, mStereo };
 enum class TMMChannel { chBoth, chLeft, chRight };
 
 class TMMOscope;

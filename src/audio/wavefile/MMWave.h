@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include "audio/chain/SampleMode.h"
 #include "audio/chain/WaveFormat.h"
 #include "audio/wavefile/MMCutList.h"
 #include "audio/wavefile/MMObject.h"
@@ -30,7 +31,6 @@ inline constexpr const char* kErrorSeekingFilePosition = "Error seeking file pos
 
 // Unit of DataSize and of positions.
 enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
-enum TMMMode { mMono, mStereo };
 
 // A WAVE file by name, read or written through a buffer, with positions in a chosen unit
 // and observers told of every change of file. Reading runs through the play regions, which
