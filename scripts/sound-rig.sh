@@ -110,6 +110,7 @@ start_server() {
 load-module module-null-sink sink_name=speakers
 load-module module-sine-source source_name=mic frequency=440
 load-module module-sine-source source_name=line frequency=880
+set-default-source mic
 load-module module-native-protocol-unix socket="$socket" auth-anonymous=1 auth-cookie-enabled=0
 EOF
   # Our own daemon.conf replaces the machine's and the user's. No real-time or raised

@@ -18,7 +18,15 @@
 
 #include "app/CollapsiblePanel.h"
 #include "app/FileDialogFilter.h"
+#include "app/FrmWaiting.h"
+#include "audio/pump/MMTrigger.h"
+#include "audio/recorder/MMWaveRecorder.h"
+#include "audio/wavefile/MMWaveFile.h"
+#include "displays/MMConnector.h"
 #include "displays/MMLEDLabel.h"
+#include "displays/MMOscope.h"
+#include "encode/MMMP3Encoder.h"
+#include "encode/MP3Info.h"
 #include "media/MediaPlayer.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
@@ -151,10 +159,25 @@ TFrmMain::TFrmMain(QWidget* parent)
   setWindowTitle(QStringLiteral("Sonarelle recorder[v1.0]"));
   BuildMenus();
   BuildControls();
+  CreateRecordingComponents();
   FormCreate();
 }
 
-TFrmMain::~TFrmMain() = default;
+TFrmMain::~TFrmMain() {
+  // The pump goes first: it must not outlive the callbacks, nor the components it drives.
+  MMTrigger1->OnStart = nullptr;
+  MMTrigger1->OnStop = nullptr;
+  MMTrigger1->OnClose = nullptr;
+  MMTrigger1->ClosePump();
+  MMTrigger1.reset();
+}
+
+void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting) {
+  FrmDisplay = display;
+  FrmWaiting = waiting;
+  connect(FrmWaiting->Timer1, &QTimer::timeout, this,
+          [this] { RunGuarded([this] { WaitingTimerTick(); }); });
+}
 
 QAction* TFrmMain::Item(const QString& name) const {
   return findChild<QAction*>(name);
@@ -204,6 +227,8 @@ void TFrmMain::BuildMenus() {
   command("N21", &TFrmMain::N21Click);
   command("N22", &TFrmMain::N22Click);
   command("N23", &TFrmMain::N23Click);
+  command("N31", &TFrmMain::N31Click);
+  command("N32", &TFrmMain::N32Click);
   command("N41", &TFrmMain::N41Click);
   command("N42", &TFrmMain::N42Click);
   command("N43", &TFrmMain::N43Click);
@@ -262,6 +287,16 @@ void TFrmMain::BuildControls() {
   MMLEDLABEL1->SetNumChars(19);
   MMLEDLABEL1->SetBounds(8, 42, 310, 26);
   MMLEDLABEL1->Loaded();
+
+  MMOscope1 = new TMMOscope(timeGroup);
+  MMOscope1->setObjectName(QStringLiteral("MMOscope1"));
+  MMOscope1->SetBounds(326, 42, 89, 25);
+  MMOscope1->SetKind(TMMOscopeKind::okMirLines);
+  MMOscope1->SetForegroundColor(clLime);
+  MMOscope1->SetBitLength(TMMBits::b16Bit);
+  MMOscope1->SetSampleRate(44100);
+  MMOscope1->SetMode(TMMMode::mStereo);
+  MMOscope1->SetShowInfo(false);
 
   auto* buttonGroup = new QGroupBox(frame);
   buttonGroup->setObjectName(QStringLiteral("suiGroupBox2"));
@@ -338,6 +373,8 @@ void TFrmMain::FormCreate() {
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
   RunGuarded([this] { FormClose(); });
+  // A conversion started now or before finishes first, so no take is cut short.
+  while (FConverting) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
   event->accept();
   // Closing the main window ends the program, whatever other windows still show.
   QCoreApplication::exit(0);
@@ -347,7 +384,7 @@ void TFrmMain::FormClose() {
   FLyricLines.reset();
   qDeleteAll(FDiscItems);
   FDiscItems.clear();
-  if (FRecording) Item(QStringLiteral("N32"))->trigger();
+  if (FRecording) N32Click();
 }
 
 void TFrmMain::N17Click() {

@@ -26,6 +26,13 @@ class TFrmDisplay;
 class TFrmWaiting;
 class TMediaPlayer;
 class TMMLEDLABEL;
+class TMMConnector;
+class TMMMP3Encoder;
+class TMMOscope;
+class TMMTrigger;
+class TMMWaveFile;
+class TMMWaveRecorder;
+class TMP3Info;
 
 // The main window: owns the playing and recording components, holds the program's state
 // and turns menu commands and toolbar buttons into calls on the parts that do the work.
@@ -56,12 +63,17 @@ class TFrmMain : public QMainWindow {
   // display window covers the screen).
   void ShowTaskbar(bool show);
 
-  // The filter of the file-open dialog, as pairs of description and patterns.
+  // The filters of the file-open and file-save dialogs, as pairs of description and
+  // patterns.
   static const char* const kOpenFilter;
+  static const char* const kSaveFilter;
 
   // Fields the other windows use.
   QString FConfigFile;
   QString FLanguageFile;
+
+  // Links the windows created after this one (not owned).
+  void LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting);
 
   // The video display window, linked at start (not owned).
   TFrmDisplay* FrmDisplay = nullptr;
@@ -73,9 +85,17 @@ class TFrmMain : public QMainWindow {
 
   // Components and controls, reachable by the other windows and the tests.
   std::unique_ptr<TMediaPlayer> MediaPlayer1;
+  std::unique_ptr<TMMWaveRecorder> MMWaveRecorder1;
+  std::unique_ptr<TMMConnector> MMConnector1;
+  std::unique_ptr<TMMWaveFile> MMWaveFile1;
+  std::unique_ptr<TMMTrigger> MMTrigger1;
+  std::unique_ptr<TMMMP3Encoder> MMMP3Encoder1;
+  std::unique_ptr<TMP3Info> MP3Info1;
   QFileDialog* OpenDialog1 = nullptr;
+  QFileDialog* SaveDialog1 = nullptr;
   QStringList FileListBox1;  // names of the disc's track files, without folder
   TMMLEDLABEL* MMLEDLABEL1 = nullptr;
+  TMMOscope* MMOscope1 = nullptr;
   QSlider* suiTrackBar1 = nullptr;  // position bar
   QSlider* suiTrackBar2 = nullptr;  // master volume
   QLabel* Label1 = nullptr;
@@ -98,8 +118,10 @@ class TFrmMain : public QMainWindow {
   QList<QAction*> FDiscItems;
   TNormalBounds FNormalBounds;
   QString FTempWave;
-  QString FDiscFolder;   // folder of the names in FileListBox1
-  QString FCurrentFile;  // the accompaniment last opened, played again after its end
+  QString FDiscFolder;      // folder of the names in FileListBox1
+  QString FCurrentFile;     // the accompaniment last opened, played again after its end
+  QString FConversionWave;  // the take the running conversion reads
+  bool FConverting = false;
   bool FRecording = false;
   std::unique_ptr<QStringList> FLyricLines;
   int FLyricLine = 0;
@@ -124,6 +146,13 @@ class TFrmMain : public QMainWindow {
   void EndOfPlay();
   void SizeDisplayToVideo();
   void SetDisplayRectToPanel();
+  void CreateRecordingComponents();
+  void SaveTakeAsWav(const QString& target);
+  void StartConversion(const QString& target);
+  void MMTrigger1Start();
+  void MMTrigger1Stop();
+  void MMTrigger1Close();
+  void WaitingTimerTick();
   bool LaterDiscTrack() const;
   QString DiscTrackPath(int index) const;
 
@@ -138,6 +167,8 @@ class TFrmMain : public QMainWindow {
   void N21Click();
   void N22Click();
   void N23Click();
+  void N31Click();
+  void N32Click();
   void N41Click();
   void N42Click();
   void N43Click();

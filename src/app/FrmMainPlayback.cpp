@@ -211,7 +211,7 @@ void TFrmMain::EndOfPlay() {
   suiTrackBar1->setEnabled(false);
   suiTrackBar1->setValue(0);
   MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtEnd));
-  SetTransport(!FCurrentFile.isEmpty(), false, false);
+  SetTransport(true, false, false);  // Play opens the same accompaniment again
   FPlayState = TPlayState::psEnded;
   if (FrmDisplay->isVisible()) FrmDisplay->hide();
 }

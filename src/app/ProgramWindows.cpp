@@ -8,8 +8,10 @@
 namespace sonarelle {
 
 TProgramWindows::TProgramWindows()
-    : FrmMain(std::make_unique<TFrmMain>()), FrmDisplay(std::make_unique<TFrmDisplay>(*FrmMain)) {
-  FrmMain->FrmDisplay = FrmDisplay.get();
+    : FrmMain(std::make_unique<TFrmMain>()),
+      FrmDisplay(std::make_unique<TFrmDisplay>(*FrmMain)),
+      FrmWaiting(std::make_unique<TFrmWaiting>()) {
+  FrmMain->LinkWindows(FrmDisplay.get(), FrmWaiting.get());
 }
 
 TProgramWindows::~TProgramWindows() {

@@ -11,19 +11,21 @@
 
 namespace {
 
-// A message box nobody answers would hang the test run: one still open after a second is
-// reported as a failure and closed. Tests that expect boxes answer them sooner.
+// A modal dialog nobody answers would hang the test run: one still open after a second is
+// reported as a failure and closed. Tests that expect dialogs answer them sooner.
 void GuardAgainstStrayBoxes(QTimer& timer) {
   static QPointer<QWidget> seen;
   QObject::connect(&timer, &QTimer::timeout, [] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr || box != seen) {
-      seen = box;
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || dialog != seen) {
+      seen = dialog;
       return;
     }
-    ADD_FAILURE() << "unanswered message box: " << box->text().toStdString();
+    auto* box = qobject_cast<QMessageBox*>(dialog);
+    ADD_FAILURE() << "unanswered dialog: "
+                  << (box ? box->text() : dialog->windowTitle()).toStdString();
     seen = nullptr;
-    box->reject();
+    dialog->reject();
   });
   timer.start(1000);
 }

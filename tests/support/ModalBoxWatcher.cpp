@@ -4,7 +4,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
-ModalBoxWatcher::ModalBoxWatcher() {
+ModalBoxWatcher::ModalBoxWatcher(bool cancelOtherDialogs)
+    : cancelOtherDialogs_(cancelOtherDialogs) {
   connect(&timer_, &QTimer::timeout, this, &ModalBoxWatcher::Poll);
   timer_.start(5);
 }
@@ -16,8 +17,17 @@ QStringList ModalBoxWatcher::Texts() const {
 }
 
 void ModalBoxWatcher::Poll() {
-  auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-  if (box == nullptr || !box->isVisible()) return;
+  QWidget* modal = QApplication::activeModalWidget();
+  auto* box = qobject_cast<QMessageBox*>(modal);
+  if (box == nullptr) {
+    // Other dialogs (file dialogs) are cancelled.
+    auto* dialog = qobject_cast<QDialog*>(modal);
+    if (cancelOtherDialogs_ && dialog != nullptr && dialog->isVisible()) {
+      dialog->reject();
+    }
+    return;
+  }
+  if (!box->isVisible()) return;
   boxes_.append({box->windowTitle(), box->text(), box->icon() == QMessageBox::Critical});
   if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
     ok->click();

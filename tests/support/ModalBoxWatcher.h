@@ -6,10 +6,12 @@
 #include <QTimer>
 
 // Answers the standard message boxes a test provokes: while it lives, every QMessageBox
-// that comes up modal is recorded (caption and text) and closed with its default button.
+// that comes up modal is recorded (caption and text) and closed with its OK button; any
+// other modal dialog is cancelled.
 class ModalBoxWatcher : public QObject {
  public:
-  ModalBoxWatcher();
+  // `cancelOtherDialogs` off leaves file dialogs to the test.
+  explicit ModalBoxWatcher(bool cancelOtherDialogs = true);
 
   struct Box {
     QString caption;
@@ -22,6 +24,7 @@ class ModalBoxWatcher : public QObject {
  private:
   void Poll();
 
+  bool cancelOtherDialogs_;
   QTimer timer_;
   QList<Box> boxes_;
 };

@@ -1,0 +1,255 @@
+// Recording a take through the main window's real commands against the test rig's sound
+// server (the default source is "mic", a 440 Hz tone), then saving it as WAV or MP3.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
+#include <functional>
+
+#include "EventWait.h"
+#include "app/FrmMain.h"
+#include "app/FrmWaiting.h"
+#include "app/ProgramWindows.h"
+#include "audio/recorder/MMWaveRecorder.h"
+#include "displays/MMOscope.h"
+#include "encode/MP3Info.h"
+#include "platform/Mp3EncoderLibrary.h"
+#include "platform/ProgramFolder.h"
+#include "settings/SettingsStore.h"
+#include "support/ModalBoxWatcher.h"
+#include "support/Tone.h"
+
+namespace sonarelle {
+namespace {
+
+using event_wait::WaitUntil;
+
+// 16-bit samples of a WAV file's data chunk, channels interleaved.
+std::vector<double> WavSamples(const QString& path, int* channels = nullptr, int* rate = nullptr) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  const QByteArray bytes = file.readAll();
+  std::vector<double> samples;
+  qsizetype pos = 12;
+  while (pos + 8 <= bytes.size()) {
+    const QByteArray id = bytes.mid(pos, 4);
+    const quint32 size = qFromLittleEndian<quint32>(bytes.constData() + pos + 4);
+    if (id == "fmt ") {
+      if (channels) *channels = qFromLittleEndian<quint16>(bytes.constData() + pos + 10);
+      if (rate) *rate = static_cast<int>(qFromLittleEndian<quint32>(bytes.constData() + pos + 12));
+    } else if (id == "data") {
+      const qsizetype end = std::min<qsizetype>(bytes.size(), pos + 8 + size);
+      for (qsizetype i = pos + 8; i + 1 < end; i += 2) {
+        samples.push_back(qFromLittleEndian<qint16>(bytes.constData() + i) / 32768.0);
+      }
+      break;
+    }
+    pos += 8 + size + (size & 1);
+  }
+  return samples;
+}
+
+std::vector<double> LeftChannel(const std::vector<double>& stereo) {
+  std::vector<double> left;
+  for (size_t i = 0; i < stereo.size(); i += 2) left.push_back(stereo[i]);
+  return left;
+}
+
+class RecordingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetProgramFolder(folder_.path());
+    windows_ = std::make_unique<TProgramWindows>();
+    main_ = windows_->FrmMain.get();
+    main_->show();
+  }
+  void TearDown() override {
+    windows_.reset();
+    SetProgramFolder(QString());
+    SetMp3EncoderLibraryName(QString());
+  }
+
+  // Records about `ms` of the take.
+  void RecordFor(int ms) {
+    main_->Item("N31")->trigger();
+    ASSERT_TRUE(main_->FRecording);
+    event_wait::Pump(ms);
+  }
+
+  // Stop recording, answering the save dialog with `name` (empty: cancel).
+  // `whenAsked` runs once the dialog shows, when the take is already final.
+  void StopAndSaveAs(const QString& name, const std::function<void()>& whenAsked = {}) {
+    // Answered once it shows: stopping the recorder first may take a moment.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, main_, [this, name, &answer, &whenAsked] {
+      auto* dialog = static_cast<QDialog*>(main_->SaveDialog1);
+      if (!dialog->isVisible()) return;
+      answer.stop();
+      if (whenAsked) whenAsked();
+      if (name.isEmpty()) {
+        dialog->reject();
+        return;
+      }
+      main_->SaveDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
+      dialog->done(QDialog::Accepted);
+    });
+    answer.start(20);
+    main_->Item("N32")->trigger();
+  }
+
+  QString Out(const char* name) const { return out_.filePath(QString::fromLatin1(name)); }
+  bool Converted() {
+    return WaitUntil([&] { return !main_->FConverting; }, 20000);
+  }
+
+  QTemporaryDir folder_;
+  QTemporaryDir out_;
+  std::unique_ptr<TProgramWindows> windows_;
+  TFrmMain* main_ = nullptr;
+};
+
+// Rows of the oscilloscope's image holding lime trace pixels.
+int LitRows(const QImage& image) {
+  int rows = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QRgb c = image.pixel(x, y);
+      if (qGreen(c) > 200 && qRed(c) < 80 && qBlue(c) < 80) {
+        ++rows;
+        break;
+      }
+    }
+  }
+  return rows;
+}
+
+TEST_F(RecordingTest, ATakeSavedAsWavHoldsTheRecordedSamples) {
+  const QImage silent = main_->MMOscope1->grab().toImage();
+  main_->Item("N31")->trigger();
+  ASSERT_TRUE(main_->FRecording);
+  // The voice shows on the oscilloscope: the trace spreads beyond the silent middle rows
+  // and moves on.
+  ASSERT_TRUE(WaitUntil([&] { return LitRows(main_->MMOscope1->grab().toImage()) > 4; }, 3000));
+  const QImage first = main_->MMOscope1->grab().toImage();
+  ASSERT_TRUE(WaitUntil([&] { return main_->MMOscope1->grab().toImage() != first; }, 3000));
+  EXPECT_LE(LitRows(silent), 2);
+  event_wait::Pump(1000);
+  // With no config.ini: 44100 Hz, 16-bit stereo, 20 buffers of 4096 bytes.
+  EXPECT_EQ(main_->MMWaveRecorder1->SampleRate(), 44100);
+  EXPECT_EQ(main_->MMWaveRecorder1->BitLength(), b16Bit);
+  EXPECT_EQ(main_->MMWaveRecorder1->Mode(), mStereo);
+  EXPECT_EQ(main_->MMWaveRecorder1->NumBuffers(), 20);
+  EXPECT_FALSE(main_->Item("N31")->isEnabled());
+  EXPECT_TRUE(main_->Item("N32")->isEnabled());
+  const QString temp = main_->FTempWave;
+  EXPECT_TRUE(QFileInfo(temp).fileName().startsWith("SWtemp"));
+
+  // The temporary file as the recorder finished it, for comparison.
+  StopAndSaveAs(Out("take.wav"), [&] { QFile::copy(temp, Out("recorded.wav")); });
+  EXPECT_TRUE(main_->Item("N31")->isEnabled());
+  EXPECT_FALSE(main_->Item("N32")->isEnabled());
+  EXPECT_FALSE(QFile::exists(temp)) << "the temporary take goes once it is saved";
+
+  int channels = 0;
+  int rate = 0;
+  const std::vector<double> take = WavSamples(Out("take.wav"), &channels, &rate);
+  EXPECT_EQ(channels, 2);
+  EXPECT_EQ(rate, 44100);
+  EXPECT_GT(take.size(), 44100u);  // more than half a second of stereo
+  EXPECT_EQ(take, WavSamples(Out("recorded.wav")));
+  EXPECT_TRUE(HasTone(LeftChannel(take), 44100, 440));
+}
+
+TEST_F(RecordingTest, ATakeSavedAsMp3IsConvertedAndTaggedAtTheEnd) {
+  const QString config = main_->FConfigFile;
+  SettingsStore::WriteText(config, "mp3_info", "title", "at record time");
+  RecordFor(2000);
+  // The tag carries the values of config.ini when the conversion ends.
+  SettingsStore::WriteText(config, "mp3_info", "title", "A title longer than thirty characters");
+  SettingsStore::WriteText(config, "mp3_info", "artist", "The Singer");
+  SettingsStore::WriteText(config, "mp3_info", "year", "2026");
+  const QString temp = main_->FTempWave;
+  StopAndSaveAs(Out("take.MP3"));
+  ASSERT_TRUE(Converted());
+  EXPECT_FALSE(windows_->FrmWaiting->isVisible());
+  EXPECT_FALSE(QFile::exists(temp));
+  ASSERT_TRUE(QFile::exists(Out("take.MP3")));
+
+  TMP3Info tag;
+  tag.SetFilename(Out("take.MP3"));
+  ASSERT_TRUE(tag.Valid());
+  EXPECT_EQ(tag.Title(), "A title longer than thirty cha");
+  EXPECT_EQ(tag.Artist(), "The Singer");
+  EXPECT_EQ(tag.Year(), "2026");
+  EXPECT_EQ(tag.GenreID(), 12);
+
+  QProcess decode;
+  decode.start("gst-launch-1.0", {"-q", "filesrc", "location=" + Out("take.MP3"), "!", "decodebin",
+                                  "!", "audioconvert", "!", "audio/x-raw,format=S16LE", "!",
+                                  "wavenc", "!", "filesink", "location=" + Out("decoded.wav")});
+  ASSERT_TRUE(decode.waitForFinished(30000));
+  int rate = 0;
+  const std::vector<double> decoded = WavSamples(Out("decoded.wav"), nullptr, &rate);
+  EXPECT_EQ(rate, 44100);
+  // The rig's source hands out a second at once when a take starts; nothing of it is lost.
+  EXPECT_GT(decoded.size() / 2.0 / 44100.0, 1.8);
+  EXPECT_TRUE(HasTone(LeftChannel(decoded), 44100, 440));
+}
+
+TEST_F(RecordingTest, CancelDeletesTheTakeAndAnUnknownExtensionKeepsIt) {
+  RecordFor(300);
+  QString temp = main_->FTempWave;
+  StopAndSaveAs(QString());
+  EXPECT_FALSE(QFile::exists(temp));
+
+  RecordFor(300);
+  temp = main_->FTempWave;
+  StopAndSaveAs(Out("take.wave"));
+  EXPECT_TRUE(QFile::exists(temp)) << "nothing was saved, so the take stays";
+  EXPECT_FALSE(QFile::exists(Out("take.wave")));
+  QFile::remove(temp);
+}
+
+TEST_F(RecordingTest, AFailedConversionKeepsTheTakeForASecondTry) {
+  ModalBoxWatcher boxes(false);
+  SetMp3EncoderLibraryName("libdoes-not-exist.so.0");
+  RecordFor(300);
+  const QString temp = main_->FTempWave;
+  StopAndSaveAs(Out("lost.mp3"));
+  ASSERT_FALSE(boxes.Boxes().isEmpty());
+  EXPECT_TRUE(boxes.Boxes().last().critical);
+  EXPECT_TRUE(QFile::exists(temp));
+  EXPECT_FALSE(main_->FConverting);
+  EXPECT_TRUE(main_->Item("N32")->isEnabled()) << "Stop recording stays for a second try";
+  EXPECT_FALSE(main_->Item("N31")->isEnabled());
+
+  StopAndSaveAs(Out("kept.wav"));
+  EXPECT_FALSE(WavSamples(Out("kept.wav")).empty());
+  EXPECT_FALSE(QFile::exists(temp));
+  EXPECT_TRUE(main_->Item("N31")->isEnabled());
+
+  // A 22050 Hz take is refused by the encoder and no target file is made.
+  SetMp3EncoderLibraryName(QString());
+  SettingsStore::WriteInteger(main_->FConfigFile, "recorder_setting", "samplerate", 22050);
+  RecordFor(300);
+  const QString temp22 = main_->FTempWave;
+  const int before = boxes.Boxes().size();
+  StopAndSaveAs(Out("low.mp3"));
+  WaitUntil([&] { return !main_->FConverting; }, 5000);
+  ASSERT_GT(boxes.Boxes().size(), before);
+  EXPECT_TRUE(boxes.Texts().join('\n').contains("Unsupported Input Format"));
+  EXPECT_FALSE(QFile::exists(Out("low.mp3")));
+  EXPECT_TRUE(QFile::exists(temp22));
+  QFile::remove(temp22);
+}
+
+}  // namespace
+}  // namespace sonarelle
