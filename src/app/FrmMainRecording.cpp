@@ -16,6 +16,7 @@
 #include "audio/recorder/MMWaveRecorder.h"
 #include "audio/wavefile/MMWaveFile.h"
 #include "displays/MMConnector.h"
+#include "displays/MMOscope.h"
 #include "encode/MMMP3Encoder.h"
 #include "encode/MP3Info.h"
 #include "platform/Exception.h"
@@ -104,6 +105,8 @@ void TFrmMain::N31Click() {
   Enable("N31", false);
   Enable("N32", true);
   FRecording = true;
+  // Which device the take comes from, for the singer to check.
+  MMOscope1->setToolTip(QStringLiteral("Recording from %1").arg(MMWaveRecorder1->ProductName()));
 }
 
 void TFrmMain::N32Click() {

@@ -18,6 +18,7 @@
 #include "app/FrmMain.h"
 #include "app/FrmWaiting.h"
 #include "app/ProgramWindows.h"
+#include "audio/chain/DiskSpace.h"
 #include "audio/recorder/MMWaveRecorder.h"
 #include "displays/MMOscope.h"
 #include "encode/MP3Info.h"
@@ -141,6 +142,8 @@ TEST_F(RecordingTest, ATakeSavedAsWavHoldsTheRecordedSamples) {
   const QImage first = main_->MMOscope1->grab().toImage();
   ASSERT_TRUE(WaitUntil([&] { return main_->MMOscope1->grab().toImage() != first; }, 3000));
   EXPECT_LE(LitRows(silent), 2);
+  EXPECT_EQ(main_->MMOscope1->toolTip(), "Recording from Sine source at 440 Hz")
+      << "the device in use is named for the singer";
   event_wait::Pump(1000);
   // With no config.ini: 44100 Hz, 16-bit stereo, 20 buffers of 4096 bytes.
   EXPECT_EQ(main_->MMWaveRecorder1->SampleRate(), 44100);
@@ -235,6 +238,23 @@ TEST_F(RecordingTest, AFailedConversionKeepsTheTakeForASecondTry) {
   EXPECT_FALSE(WavSamples(Out("kept.wav")).empty());
   EXPECT_FALSE(QFile::exists(temp));
   EXPECT_TRUE(main_->Item("N31")->isEnabled());
+
+  // A disk that fills up during the conversion: the singer is told, the take stays.
+  RecordFor(300);
+  const QString full = main_->FTempWave;
+  const int shown = boxes.Boxes().size();
+  FreeSpaceQuery normal = nullptr;
+  StopAndSaveAs(Out("full.mp3"), [&] {
+    normal = SetFreeSpaceQuery([](const QString&) -> std::uint64_t { return 0; });
+  });
+  WaitUntil([&] { return !main_->FConverting; }, 5000);
+  SetFreeSpaceQuery(normal);
+  EXPECT_GT(boxes.Boxes().size(), shown);
+  EXPECT_TRUE(boxes.Texts().join('\n').contains(QDir::toNativeSeparators(full)));
+  EXPECT_TRUE(QFile::exists(full));
+  EXPECT_FALSE(windows_->FrmWaiting->isVisible());
+  if (main_->Item("N32")->isEnabled()) StopAndSaveAs(QString());  // gives the take up
+  EXPECT_FALSE(QFile::exists(full));
 
   // A 22050 Hz take is refused by the encoder and no target file is made.
   SetMp3EncoderLibraryName(QString());
