@@ -351,8 +351,8 @@ class PulseWaveIn final : public WaveInDriver {
 
   MMRESULT Open(WaveInHandle* handle, int deviceId, const WaveInFormat& format,
                 const WaveInNotify& notify, bool query) override {
-    pa_sample_spec spec{};
-    if (!SampleSpec(format, spec)) {
+    pa_sample_spec sampleSpec{};
+    if (!SampleSpec(format, sampleSpec)) {
       return WAVERR_BADFORMAT;
     }
     PulseMainloop::Lock lock(loop_);
@@ -376,9 +376,9 @@ class PulseWaveIn final : public WaveInDriver {
     auto capture = std::make_unique<Capture>();
     capture->handle = nextHandle_++;
     capture->notify = notify;
-    capture->frame = pa_frame_size(&spec);
-    capture->silence = spec.format == PA_SAMPLE_U8 ? static_cast<char>(0x80) : 0;
-    capture->stream = pa_stream_new(context, "Recording", &spec, nullptr);
+    capture->frame = pa_frame_size(&sampleSpec);
+    capture->silence = sampleSpec.format == PA_SAMPLE_U8 ? static_cast<char>(0x80) : 0;
+    capture->stream = pa_stream_new(context, "Recording", &sampleSpec, nullptr);
     if (capture->stream == nullptr) {
       return ServerError(pa_context_errno(context));
     }
@@ -389,7 +389,7 @@ class PulseWaveIn final : public WaveInDriver {
     attr.tlength = static_cast<std::uint32_t>(-1);
     attr.prebuf = static_cast<std::uint32_t>(-1);
     attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
     // A chosen source is kept: when it goes away the recording fails instead of moving on
     // to another source unnoticed.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
@@ -572,30 +572,31 @@ class PulseWaveIn final : public WaveInDriver {
     capture.stream = nullptr;
   }
 
-  static bool SampleSpec(const WaveInFormat& format, pa_sample_spec& spec) {
+  static bool SampleSpec(const WaveInFormat& format, pa_sample_spec& sampleSpec) {
     if (format.formatTag != 1) {
       return false;
     }
     switch (format.bitsPerSample) {
       case 8:
-        spec.format = PA_SAMPLE_U8;
+        sampleSpec.format = PA_SAMPLE_U8;
         break;
       case 16:
-        spec.format = PA_SAMPLE_S16LE;
+        sampleSpec.format = PA_SAMPLE_S16LE;
         break;
       case 24:
-        spec.format = PA_SAMPLE_S24LE;
+        sampleSpec.format = PA_SAMPLE_S24LE;
         break;
       case 32:
-        spec.format = PA_SAMPLE_S32LE;
+        sampleSpec.format = PA_SAMPLE_S32LE;
         break;
       default:
         return false;
     }
-    spec.channels = static_cast<std::uint8_t>(std::min<unsigned>(format.channels, 255));
-    spec.rate = format.samplesPerSec;
+    sampleSpec.channels = static_cast<std::uint8_t>(std::min<unsigned>(format.channels, 255));
+    sampleSpec.rate = format.samplesPerSec;
     return format.channels >= 1 && format.channels <= PA_CHANNELS_MAX &&
-           pa_sample_spec_valid(&spec) != 0 && format.blockAlign == pa_frame_size(&spec);
+           pa_sample_spec_valid(&sampleSpec) != 0 &&
+           format.blockAlign == pa_frame_size(&sampleSpec);
   }
 
   PulseMainloop loop_;

@@ -74,13 +74,13 @@ class Client {
         pa_context_get_state(context_) != PA_CONTEXT_READY) {
       return std::string("the sound server at ") + server + " did not answer";
     }
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
-    stream_ = pa_stream_new(context_, "monitor", &spec, nullptr);
+    const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, kRate, 2};
+    stream_ = pa_stream_new(context_, "monitor", &sampleSpec, nullptr);
     pa_stream_set_state_callback(stream_, &Client::OnStreamState, this);
     pa_stream_set_read_callback(stream_, &Client::OnRead, this);
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &spec));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &sampleSpec));
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream_, source, &attr, flags) < 0) {

@@ -92,15 +92,15 @@ class PulseClient {
                      std::vector<double>* samples) {
     Lock lock(loop_);
     const auto deadline = Clock::now() + timeout;
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
-    stream_ = pa_stream_new(context_, "record", &spec, nullptr);
+    const pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, kRate, 1};
+    stream_ = pa_stream_new(context_, "record", &sampleSpec, nullptr);
     if (!stream_) return "pa_stream_new failed: " + ContextError();
     recorded_.clear();
     pa_stream_set_state_callback(stream_, &PulseClient::OnStreamState, this);
     pa_stream_set_read_callback(stream_, &PulseClient::OnRead, this);
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr);  // -1 everywhere: the server's choice
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(50 * PA_USEC_PER_MSEC, &spec));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(50 * PA_USEC_PER_MSEC, &sampleSpec));
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream_, source, &attr, flags) < 0) {
