@@ -132,7 +132,8 @@ QIcon DrawIcon(Glyph glyph) {
   return QIcon(pixmap);
 }
 
-// The desktop's sound settings, best first; `page` picks what the command is about.
+// The desktop's sound settings, best first: the input devices when `recording`, else the
+// outputs.
 bool StartSoundSettings(bool recording) {
   struct Candidate {
     const char* program;
