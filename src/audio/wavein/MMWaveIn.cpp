@@ -515,7 +515,7 @@ void TMMCustomWaveIn::OpenDevice() {
   stopPosted_ = false;
   try {
     if (!FormatSupported(deviceId_, GetFormat())) {
-      Error(QStringLiteral("WaveInOpen:\n\rThe actual device can''t record this format"));
+      Error(QStringLiteral("WaveInOpen:\n\rThe actual device can't record this format"));
     }
     handle_ = 0;
     closePending_ = false;

@@ -222,7 +222,7 @@ TEST(WaveInFailures, EveryOperationReportsAndCloses) {
     QString message;
   };
   const std::vector<Case> cases = {
-      {Op::Query, QStringLiteral("WaveInOpen:\n\rThe actual device can''t record this format")},
+      {Op::Query, QStringLiteral("WaveInOpen:\n\rThe actual device can't record this format")},
       {Op::Open, QStringLiteral("WaveInOpen:\n\r") + busy},
       {Op::Prepare, QStringLiteral("WaveInPrepareHeader:\n\r") + busy},
       {Op::Add, QStringLiteral("WaveInAddBuffer:\n\r") + busy},
