@@ -2,6 +2,8 @@
 // the ways a take ends early (limit, lost source, full disk, failing device).
 #include <gtest/gtest.h>
 
+#include "support/ErrorText.h"
+
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -66,15 +68,6 @@ struct Take {
   int stops = 0;
   int errors = 0;
 };
-
-QString ErrorOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return {};
-}
 
 }  // namespace
 
@@ -152,9 +145,9 @@ TEST(WaveRecorder, RefusedChangesAndRepeatedStartsLeaveTheTakeRunning) {
   EXPECT_EQ(take.recorder->InputFormat(), QStringLiteral("PCM 22.050 kHz, 16 Bit, Mono"));
   take.recorder->StartRecording();
   EXPECT_EQ(take.starts, 1);
-  EXPECT_EQ(ErrorOf([&] { take.recorder->SetSampleRate(44100); }),
+  EXPECT_EQ(ErrorOf<Exception>([&] { take.recorder->SetSampleRate(44100); }),
             QStringLiteral("Change to property while device was open"));
-  EXPECT_EQ(ErrorOf([&] { take.recorder->SetMode(mStereo); }),
+  EXPECT_EQ(ErrorOf<Exception>([&] { take.recorder->SetMode(mStereo); }),
             QStringLiteral("Change to property while device was open"));
   EXPECT_EQ(take.recorder->SampleRate(), 22050);
   EXPECT_TRUE(take.recorder->Recording());

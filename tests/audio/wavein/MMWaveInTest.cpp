@@ -2,6 +2,8 @@
 // table that fails on demand.
 #include <gtest/gtest.h>
 
+#include "support/ErrorText.h"
+
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -41,15 +43,6 @@ struct Recording {
   int stops = 0;
   int errors = 0;
 };
-
-QString ErrorOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const EMMWaveInError& error) {
-    return error.Message();
-  }
-  return {};
-}
 
 }  // namespace
 
@@ -122,14 +115,15 @@ TEST(WaveInDevices, DeviceBeyondTheCountIsInvalid) {
   rec.device.SetDeviceID(7);
   EXPECT_EQ(rec.device.DeviceID(), -2);
   EXPECT_EQ(rec.device.ProductName(), QStringLiteral("No wave audio recording device found"));
-  EXPECT_EQ(ErrorOf([&] { rec.device.StartDevice(); }), QStringLiteral("Invalid DeviceID"));
+  EXPECT_EQ(ErrorOf<EMMWaveInError>([&] { rec.device.StartDevice(); }),
+            QStringLiteral("Invalid DeviceID"));
   EXPECT_EQ(rec.errors, 1);
   EXPECT_EQ(rec.device.State(), TMMCustomWaveIn::wsClosed);
 
   driver.SetDeviceCount(0);
   TTestWaveIn none(driver);
   EXPECT_EQ(none.DeviceID(), -2);
-  EXPECT_EQ(ErrorOf([&] { none.StartDevice(); }),
+  EXPECT_EQ(ErrorOf<EMMWaveInError>([&] { none.StartDevice(); }),
             QStringLiteral("No wave audio recording device found"));
 }
 
@@ -191,7 +185,8 @@ TEST(WaveInRecording, SettingsRefusedWhileOpenAndPauseHoldsTheData) {
            [&] { rec.device.SetBitLength(b16Bit); }, [&] { rec.device.SetNumBuffers(4); },
            [&] { rec.device.SetBufferSize(4096); }, [&] { rec.device.SetDeviceID(-1); },
            [&] { rec.device.SetCallBackMode(TMMCBMode::cmThread); }}) {
-    EXPECT_EQ(ErrorOf(change), QStringLiteral("Change to property while device was open"));
+    EXPECT_EQ(ErrorOf<EMMWaveInError>(change),
+              QStringLiteral("Change to property while device was open"));
   }
   EXPECT_EQ(rec.device.Mode(), mMono);
   EXPECT_EQ(rec.device.SampleRate(), 11025);
@@ -233,7 +228,7 @@ TEST(WaveInFailures, EveryOperationReportsAndCloses) {
     Recording rec(driver);
     rec.device.SetDeviceID(mic);
     driver.FailOn(c.op, WAVERR_STILLPLAYING);
-    EXPECT_EQ(ErrorOf([&] { rec.device.StartDevice(); }), c.message);
+    EXPECT_EQ(ErrorOf<EMMWaveInError>([&] { rec.device.StartDevice(); }), c.message);
     EXPECT_GE(rec.errors, 1);
     EXPECT_EQ(rec.device.State(), TMMCustomWaveIn::wsClosed);
     driver.Heal();
@@ -247,11 +242,11 @@ TEST(WaveInFailures, EveryOperationReportsAndCloses) {
   unknown.device.SetDeviceID(mic);
   driver.FailOn(Op::Open, 999);
   EXPECT_EQ(
-      ErrorOf([&] { unknown.device.StartDevice(); }),
+      ErrorOf<EMMWaveInError>([&] { unknown.device.StartDevice(); }),
       QStringLiteral("WaveInOpen:\n\rSpecified error number is out of range (unknown error)"));
   driver.Heal();
   driver.DropOpenNotification(true);
-  EXPECT_EQ(ErrorOf([&] { unknown.device.StartDevice(); }),
+  EXPECT_EQ(ErrorOf<EMMWaveInError>([&] { unknown.device.StartDevice(); }),
             QStringLiteral("WaveInOpen:\n\rUnable to open device"));
   EXPECT_EQ(unknown.device.State(), TMMCustomWaveIn::wsClosed);
   driver.DropOpenNotification(false);
@@ -259,7 +254,7 @@ TEST(WaveInFailures, EveryOperationReportsAndCloses) {
   // A failing stop still closes the device.
   unknown.device.StartDevice();
   driver.FailOn(Op::Stop, MMSYSERR_NODRIVER);
-  EXPECT_EQ(ErrorOf([&] { unknown.device.StopDevice(); }),
+  EXPECT_EQ(ErrorOf<EMMWaveInError>([&] { unknown.device.StopDevice(); }),
             QStringLiteral("WaveInStop:\n\r") + driver.GetErrorText(MMSYSERR_NODRIVER));
   EXPECT_EQ(unknown.device.State(), TMMCustomWaveIn::wsClosed);
   driver.Heal();
