@@ -3,7 +3,10 @@
 
 #include <QCoreApplication>
 
+#include "support/PrivateFolders.h"
+
 int main(int argc, char** argv) {
+  UsePrivateFolders();
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

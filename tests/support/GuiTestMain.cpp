@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "platform/Application.h"
+#include "support/PrivateFolders.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ void GuardAgainstStrayBoxes(QTimer& timer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  UsePrivateFolders();
   sonarelle::Application app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   QTimer guard;
