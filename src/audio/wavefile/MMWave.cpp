@@ -344,10 +344,14 @@ void TMMWave::CreateFile(const QString& name, const WAVEFORMATEX* format) {
   // The folder must be there; the file itself is replaced.
   const bool validPath = !expanded.contains(QChar(0)) && info.dir().exists() && !info.isDir();
   if (validPath) {
-    if (info.exists()) {
+    // Replaced in place where it can be, so that a lock its owner holds on it stays valid;
+    // a file that cannot be opened for writing is deleted first.
+    int result = CreateWaveFile(expanded, format, block);
+    if (result == kWaveIOCannotOpen && info.exists()) {
       QFile::remove(expanded);
+      result = CreateWaveFile(expanded, format, block);
     }
-    if (CreateWaveFile(expanded, format, block) == kWaveIOOk) {
+    if (result == kWaveIOOk) {
       TakeBlock(std::move(block));
       fileName_ = expanded;
       RebuildRegions();
@@ -416,6 +420,10 @@ std::int64_t TMMWave::WriteData(const void* buffer, std::int64_t count) {
   endSample_ = block_->endSample;
   RebuildRegions();
   return written;
+}
+
+bool TMMWave::UpdateHeader() {
+  return block_ && UpdateWaveHeader(*block_) == kWaveIOOk;
 }
 
 }  // namespace sonarelle

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -72,7 +73,8 @@ class TMMWave : public TMMObject {
   // Name of the format tag, "Unknown" when it is not a registered one.
   QString FormatString() const;
   static QString FormatTagName(int tag);
-  // In TimeFormat units; -1 without a file.
+  // In TimeFormat units; -1 without a file. May be read from another thread while one
+  // thread reads the file.
   std::int64_t Position() const;
   // Whether the wave holds any audio bytes.
   bool HasData() const { return block_ != nullptr && block_->dataSize > 0; }
@@ -106,6 +108,9 @@ class TMMWave : public TMMObject {
   std::int64_t ReadData(void* buffer, std::int64_t count);
   // Bytes written at the position, -1 without a file.
   std::int64_t WriteData(const void* buffer, std::int64_t count);
+  // Brings the header of a file being written up to date with the data written so far;
+  // false when that failed.
+  bool UpdateHeader();
 
  protected:
   void DoChanged() override;
@@ -124,7 +129,8 @@ class TMMWave : public TMMObject {
 
   std::int64_t startSample_ = 0;  // the data range
   std::int64_t endSample_ = 0;
-  std::int64_t position_ = 0;  // in samples
+  // In samples. Atomic: a progress display reads it while a worker reads the file.
+  std::atomic<std::int64_t> position_{0};
   std::int64_t bytesRemaining_ = 0;
   std::int64_t totalBytes_ = 0;  // of all regions
   TMMCutList regions_;

@@ -69,6 +69,7 @@ void TMMCustomWaveFile::Open() {
     if (GetFormat() != nullptr && !wave_->FileName().isEmpty()) {
       if (overwriteExisting_ || !wave_->HasData()) {
         wave_->CreateFile(wave_->FileName(), GetFormat());
+        headerUpdated_ = {};  // the first buffer makes the header count
       } else {
         // Appending continues behind the data already there.
         wave_->SetPosition(wave_->DataSize());
@@ -141,6 +142,17 @@ void TMMCustomWaveFile::WriteBuffer(PWaveHdr lpWaveHdr) {
   if (!room || wave_->WriteData(lpWaveHdr->lpData, bytes) < 1) {
     // What was written so far stays in a finalised file; OnClose tells the owner.
     Close();
+    return;
+  }
+  if (headerInterval_ > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - headerUpdated_ >= std::chrono::milliseconds(headerInterval_)) {
+      headerUpdated_ = now;
+      // A disk that refuses the buffered bytes is full: the same as a failed write.
+      if (!wave_->UpdateHeader()) {
+        Close();
+      }
+    }
   }
 }
 
@@ -155,14 +167,15 @@ void TMMCustomWaveFile::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
     WriteBuffer(lpWaveHdr);
     return;
   }
+  // No data ends a reader at once, started or not: silence would never end.
+  if (!wave_->HasData()) {
+    lpWaveHdr->dwBytesRecorded = 0;
+    return;
+  }
   if (!fileStarted_ || !enabled_) {
     std::memset(lpWaveHdr->lpData, silence_, lpWaveHdr->dwBufferLength);
     lpWaveHdr->dwBytesRecorded = lpWaveHdr->dwBufferLength;
     MoreBuffers = true;
-    return;
-  }
-  if (!wave_->HasData()) {
-    lpWaveHdr->dwBytesRecorded = 0;
     return;
   }
   const std::int64_t read =

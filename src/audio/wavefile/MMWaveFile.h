@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -38,6 +39,11 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   void SetOverwriteExisting(bool value) { overwriteExisting_ = value; }
   // The byte that fills silent buffers: 128 for 8-bit PCM, else 0.
   std::uint8_t SilenceByte() const { return silence_; }
+  // How often a writer brings the file's header up to date, in milliseconds (0: only on
+  // close), so that a file cut off by a crash or a kill still holds what was recorded.
+  int HeaderUpdateInterval() const { return headerInterval_; }
+  void SetHeaderUpdateInterval(int value) { headerInterval_ = value < 0 ? 0 : value; }
+  static constexpr int kDefaultHeaderUpdateInterval = 500;
 
   // Fired through RunSynchronized, so on the main thread even when a worker opens or
   // closes the chain. OnClose also tells the owner that a writer closed itself.
@@ -76,6 +82,8 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   bool fileStarted_ = false;
   std::int64_t startPosition_ = 0;  // a reader's, in the wave's TimeFormat units
   std::uint8_t silence_ = 128;
+  int headerInterval_ = kDefaultHeaderUpdateInterval;
+  std::chrono::steady_clock::time_point headerUpdated_;  // a writer's last header update
 };
 
 // The wave file component as the program's windows hold it.

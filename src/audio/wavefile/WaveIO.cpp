@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
 
 #include <QFile>
 
@@ -39,20 +40,22 @@ QByteArray WithoutTrailingZeros(QByteArray text) {
   return text;
 }
 
+// `index` maps an entry id to its place in `info`, over every list of the file, so that a
+// file of many entries is read in linear time.
 void ReadInfoList(RiffFile& file, const RiffChunk& list, std::int64_t fileSize,
-                  std::vector<WaveInfoEntry>& info) {
+                  std::vector<WaveInfoEntry>& info,
+                  std::unordered_map<std::uint32_t, std::size_t>& index) {
   const std::int64_t end = std::min(list.End(), fileSize);
   RiffChunk entry;
   while (file.Descend(entry, &list)) {
     QByteArray text;
     if (ReadBounded(file, entry.size, end, text)) {
       // A later list repeating an entry replaces it, so rewriting never duplicates.
-      const auto same = std::find_if(info.begin(), info.end(),
-                                     [&](const WaveInfoEntry& e) { return e.id == entry.id; });
-      if (same != info.end()) {
-        same->text = WithoutTrailingZeros(text);
-      } else {
+      const auto [place, added] = index.try_emplace(entry.id, info.size());
+      if (added) {
         info.push_back({entry.id, WithoutTrailingZeros(text)});
+      } else {
+        info[place->second].text = WithoutTrailingZeros(text);
       }
     }
     if (!file.Ascend(entry)) {
@@ -197,6 +200,7 @@ int OpenWaveFile(const QString& name, WaveIOPtr& block) {
   bool haveFact = false;
   std::uint32_t factSamples = 0;
   std::int64_t dataEnd = 0;
+  std::unordered_map<std::uint32_t, std::size_t> infoIndex;
   RiffChunk chunk;
   while (file->Descend(chunk, &riff)) {
     if (chunk.End() > riff.End()) {
@@ -241,7 +245,7 @@ int OpenWaveFile(const QString& name, WaveIOPtr& block) {
       }
       haveFact = chunk.size >= 4 && file->ReadU32(factSamples);
     } else if (chunk.id == FourCC("LIST") && chunk.formType == FourCC("INFO")) {
-      ReadInfoList(*file, chunk, fileSize, result->info);
+      ReadInfoList(*file, chunk, fileSize, result->info, infoIndex);
     } else if (chunk.id == FourCC("DISP")) {
       ReadDisp(*file, chunk, fileSize, result->disp);
     }
@@ -474,6 +478,95 @@ void ReleaseWaveFile(WaveIOPtr& block) {
     block->file->Close();
   }
   block.reset();
+}
+
+int UpdateWaveHeader(WaveIOBlock& block) {
+  if (!block.file || !block.file->Writable()) {
+    return kWaveIONoFile;
+  }
+  RiffFile& file = *block.file;
+  const std::int64_t at = file.Position();
+  const std::int64_t dataEnd = block.dataPosition + block.dataSize;
+  // WriteBytes keeps the data within what 32-bit sizes can count.
+  const bool written = file.Flush() && file.Seek(block.dataPosition - 4) >= 0 &&
+                       file.WriteU32(static_cast<std::uint32_t>(block.dataSize)) &&
+                       file.Seek(4) >= 0 &&
+                       file.WriteU32(static_cast<std::uint32_t>(dataEnd - 8)) && file.Flush();
+  file.Seek(at);
+  return written ? kWaveIOOk : kWaveIOWriteError;
+}
+
+int RepairWaveFile(const QString& name) {
+  auto file = std::make_unique<RiffFile>();
+  if (!file->Open(name, RiffFile::Access::ReadWrite)) {
+    return kWaveIOCannotOpen;
+  }
+  std::uint32_t id = 0;
+  std::uint32_t size = 0;
+  std::uint32_t form = 0;
+  if (!file->ReadU32(id) || !file->ReadU32(size) || !file->ReadU32(form) || id != FourCC("RIFF") ||
+      form != FourCC("WAVE")) {
+    return kWaveIOInvalid;
+  }
+  const std::int64_t fileSize = file->Size();
+  // Sizes may be anything here, so the walk trusts none beyond the file.
+  FormatPtr format;
+  RiffChunk data;
+  std::int64_t at = 12;
+  while (at + 8 <= fileSize) {
+    if (file->Seek(at) < 0 || !file->ReadU32(id) || !file->ReadU32(size)) {
+      return kWaveIOReadError;
+    }
+    if (id == FourCC("fmt ") && !format && size >= 16) {
+      format = AllocFormat(sizeof(WAVEFORMATEX));
+      if (file->Read(format.get(), 16) != 16) {
+        return kWaveIOReadError;
+      }
+      format->cbSize = 0;
+    } else if (id == FourCC("data")) {
+      data.id = id;
+      data.size = size;
+      data.dataOffset = at + 8;
+      break;
+    }
+    at += 8 + static_cast<std::int64_t>(size) + (size & 1);
+  }
+  if (!format || data.id == 0 || format->nBlockAlign == 0 || !UsableFormat(*format)) {
+    return kWaveIOInvalid;
+  }
+  const std::int64_t declaredEnd = data.End() + (data.size & 1);
+  if (declaredEnd < fileSize) {
+    // A chunk behind the data means the file was finished.
+    RiffChunk next;
+    file->Seek(declaredEnd);
+    if (file->Descend(next) &&
+        (next.id == FourCC("fact") || next.id == FourCC("LIST") || next.id == FourCC("DISP"))) {
+      return kWaveIOOk;
+    }
+  } else if (declaredEnd == fileSize) {
+    file->Seek(4);
+    std::uint32_t riffSize = 0;
+    if (file->ReadU32(riffSize) && riffSize == fileSize - 8) {
+      return kWaveIOOk;
+    }
+  }
+  auto block = std::make_unique<WaveIOBlock>();
+  block->format = std::move(format);
+  block->mode = 1;
+  block->dataPosition = data.dataOffset;
+  block->dataSize = RoundDown(std::min(fileSize - data.dataOffset, kMaxRiffSize - 1024),
+                              block->format->nBlockAlign);
+  block->samples = BytesToSamples(block->Format(), block->dataSize);
+  block->riff.id = FourCC("RIFF");
+  block->riff.formType = FourCC("WAVE");
+  block->riff.dataOffset = 8;
+  block->data = data;
+  block->data.dirty = true;
+  if (!file->Truncate(block->dataPosition + block->dataSize)) {
+    return kWaveIOWriteError;
+  }
+  block->file = std::move(file);
+  return FinaliseWaveFile(*block);
 }
 
 }  // namespace sonarelle

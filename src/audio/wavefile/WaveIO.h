@@ -84,5 +84,13 @@ int SetIOBuffer(WaveIOBlock& block, int size);
 int FinaliseWaveFile(WaveIOBlock& block);
 // Closes the file if open and frees the block.
 void ReleaseWaveFile(WaveIOPtr& block);
+// Writes what is buffered and brings the sizes in the header of a file being written up to
+// date, so that the file, if cut off now, is a valid WAVE file of all data so far.
+int UpdateWaveHeader(WaveIOBlock& block);
+// Finishes a file whose writer ended before finalising it (a killed recording): the data
+// runs to the end of the file in whole blocks, and the sizes and the "fact" chunk are
+// written as on a normal close. A file whose data is followed by other chunks is left as
+// it is. kWaveIOInvalid when the file is no WAVE file at all.
+int RepairWaveFile(const QString& name);
 
 }  // namespace sonarelle
