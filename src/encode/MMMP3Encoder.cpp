@@ -78,6 +78,8 @@ void TMMMP3Encoder::Open() {
   TMMDSPComponent::Open();
   const WAVEFORMATEX* format = GetFormat();
   if (opened_ || format == nullptr || Input() == nullptr || fileName_.isEmpty()) return;
+  writeError_.clear();
+  outputCreated_ = false;
 
   if (!LoadMp3EncoderLibrary()) {
     throw Exception(std::string(kMp3LibraryMissing) + kMp3EncoderDownloadLocation);
@@ -128,6 +130,7 @@ void TMMMP3Encoder::CreateOutput(const WAVEFORMATEX& input) {
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
       throw Exception(std::string(kUnableToCreateFile));
     }
+    outputCreated_ = true;
     return;
   }
   auto wave = std::make_unique<TMMWave>();
@@ -139,6 +142,7 @@ void TMMMP3Encoder::CreateOutput(const WAVEFORMATEX& input) {
     throw Exception(std::string(kUnableToCreateFile));
   }
   wave_ = std::move(wave);
+  outputCreated_ = true;
 }
 
 void TMMMP3Encoder::Start() {
@@ -245,11 +249,18 @@ bool TMMMP3Encoder::WriteOutput(std::uint32_t bytes) {
 }
 
 bool TMMMP3Encoder::WriteBytes(const std::uint8_t* data, std::int64_t bytes) {
-  if (!EnoughDiskSpace(fileName_, bytes + kDiskReserve)) return false;
-  if (fileType_ == ftRAW) {
-    return file_.write(reinterpret_cast<const char*>(data), bytes) == bytes;
+  if (!EnoughDiskSpace(fileName_, bytes + kDiskReserve)) {
+    writeError_ = QStringLiteral("There is not enough free space on the disk");
+    return false;
   }
-  return wave_ && wave_->WriteData(data, bytes) == bytes;
+  if (fileType_ == ftRAW) {
+    if (file_.write(reinterpret_cast<const char*>(data), bytes) == bytes) return true;
+    writeError_ = file_.errorString();
+    return false;
+  }
+  if (wave_ && wave_->WriteData(data, bytes) == bytes) return true;
+  writeError_ = QStringLiteral("Unable to write the file");
+  return false;
 }
 
 }  // namespace sonarelle

@@ -83,6 +83,11 @@ class TMMMP3Encoder : public TMMDSPComponent {
 
   // Whether the output file is open; false again after a failed write closed it.
   bool EncoderOpened() const { return opened_; }
+  // Why a write failed and closed the encoder (a full disk, a write error), or empty.
+  // Cleared by the next Open.
+  QString WriteError() const { return writeError_; }
+  // Whether the last Open created the output file, which is then this encoder's to remove.
+  bool OutputCreated() const { return outputCreated_; }
   // The record handed to the library at the last Open.
   const BE_CONFIG& Config() const { return config_; }
 
@@ -115,6 +120,8 @@ class TMMMP3Encoder : public TMMDSPComponent {
 
   bool opened_ = false;
   bool started_ = false;
+  bool outputCreated_ = false;
+  QString writeError_;
   BE_CONFIG config_{};
   QFile file_;                     // ftRAW
   std::unique_ptr<TMMWave> wave_;  // ftWAV

@@ -1,14 +1,13 @@
 #include "encode/WavToMp3.h"
 
-#include <atomic>
-#include <mutex>
-
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
 #include "audio/pump/MMTrigger.h"
 #include "audio/wavefile/MMWaveFile.h"
+#include "encode/ConversionFailure.h"
 #include "encode/MMMP3Encoder.h"
 #include "encode/MP3Info.h"
 #include "settings/ConfigKeys.h"
@@ -58,23 +57,17 @@ QString WavToMp3::Run(const QString& wavFile, const QString& mp3File, const QStr
   trigger.SetOutput(&encoder);
 
   bool stopped = false;
-  bool writeFailed = false;
-  std::mutex errorLock;
-  QString cycleError;  // set on the pump's thread
+  QString failure;  // why the conversion did not finish, found when the pump stops
   trigger.OnStop = [&](TMMComponent*) {
     stopped = true;
-    writeFailed = !encoder.EncoderOpened();
+    failure = ConversionFailure(reader.Wave(), trigger, encoder);
     trigger.ClosePump();
   };
-  trigger.OnErrorEx = [&](TMMComponent*, bool&) {
-    // Called while the cycle's error is being handled, so it can be looked at here.
-    try {
-      throw;
-    } catch (const std::exception& error) {
-      const std::lock_guard guard(errorLock);
-      cycleError = QString::fromUtf8(error.what());
-    } catch (...) {
-    }
+  // A partial MP3 file is not the WAVE file converted: it goes.
+  auto fail = [&](const QString& reason) {
+    trigger.ClosePump();
+    if (encoder.OutputCreated()) QFile::remove(mp3File);
+    return reason;
   };
 
   try {
@@ -82,7 +75,7 @@ QString WavToMp3::Run(const QString& wavFile, const QString& mp3File, const QStr
     encoder.SetFileName(mp3File);
     trigger.StartPump();
   } catch (const std::exception& error) {
-    return QString::fromUtf8(error.what());
+    return fail(QString::fromUtf8(error.what()));
   }
 
   // Sleeps in the event loop until the pump's stop (or its close after an error) arrives;
@@ -106,14 +99,15 @@ QString WavToMp3::Run(const QString& wavFile, const QString& mp3File, const QStr
   tick.stop();
   trigger.OnClose = nullptr;
   trigger.ClosePump();
-  {
-    const std::lock_guard guard(errorLock);
-    if (!cycleError.isEmpty()) return cycleError;
+  if (!stopped) {
+    const QString error = trigger.ErrorText();
+    return fail(error.isEmpty() ? QStringLiteral("Unable to finish ") + mp3File : error);
   }
-  if (!stopped) return QStringLiteral("Unable to finish ") + mp3File;
-  if (writeFailed) return QStringLiteral("Unable to write ") + mp3File + " (disk full?)";
+  if (!failure.isEmpty())
+    return fail(QStringLiteral("Unable to convert to %1: %2").arg(mp3File, failure));
   if (OnProgress) OnProgress(100);
-  return WriteTag(mp3File, configFile);
+  const QString tagError = WriteTag(mp3File, configFile);
+  return tagError.isEmpty() ? tagError : fail(tagError);
 }
 
 }  // namespace sonarelle

@@ -68,6 +68,10 @@ class TMMTriggerThread : public TMMDSPThread {
   // The error ends the worker. Its report and the close of the trigger go to the main
   // thread, where the owner's callbacks may touch windows.
   void Fail(const QString& text) {
+    {
+      const std::lock_guard guard(trigger_->errorLock_);
+      trigger_->errorText_ = text;
+    }
     trigger_->threadError_ = true;
     MessageWindow* window = trigger_->window_.get();
     QMetaObject::invokeMethod(
@@ -214,8 +218,17 @@ void TMMTrigger::HandleMessage(unsigned msg) {
   }
 }
 
+QString TMMTrigger::ErrorText() const {
+  const std::lock_guard guard(errorLock_);
+  return errorText_;
+}
+
 void TMMTrigger::StartWorker() {
   threadError_ = false;
+  {
+    const std::lock_guard guard(errorLock_);
+    errorText_.clear();
+  }
   ReapWorker();
   events_ = std::make_unique<AutoResetEvents>(3);
   thread_ = std::make_unique<TMMTriggerThread>(this, events_.get());

@@ -112,6 +112,9 @@ class TMMTrigger : public TMMCustomSoundComponent {
   virtual void StopPump();
 
   unsigned State() const { return state_.load(); }
+  // The message of the error that ended the worker since the last open, or empty; the
+  // owner's OnStop tells a finished run from one an error cut short with it.
+  QString ErrorText() const;
 
   TNotifyEvent OnError;
   TMMErrorEvent OnErrorEx;
@@ -162,6 +165,8 @@ class TMMTrigger : public TMMCustomSoundComponent {
 
   // Guards the step from "running" to "stopping" against the worker's start of a cycle.
   std::mutex lock_;
+  mutable std::mutex errorLock_;
+  QString errorText_;
   std::unique_ptr<MessageWindow> window_;
   std::unique_ptr<AutoResetEvents> events_;
   std::unique_ptr<TMMTriggerThread> thread_;
