@@ -18,6 +18,7 @@
 
 #include "app/CollapsiblePanel.h"
 #include "app/FileDialogFilter.h"
+#include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "audio/pump/MMTrigger.h"
 #include "audio/recorder/MMWaveRecorder.h"
@@ -165,19 +166,28 @@ TFrmMain::TFrmMain(QWidget* parent)
 }
 
 TFrmMain::~TFrmMain() {
+  EndSession();
   // The pump goes first: it must not outlive the callbacks, nor the components it drives.
   MMTrigger1->OnStart = nullptr;
   MMTrigger1->OnStop = nullptr;
   MMTrigger1->OnClose = nullptr;
   MMTrigger1->ClosePump();
   MMTrigger1.reset();
+  // A conversion whose stop was still pending: its partial MP3 file is not the take.
+  if (!FConversions.empty() && MMMP3Encoder1->OutputCreated()) {
+    QFile::remove(FConversions.front().target);
+  }
 }
 
-void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting) {
+void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmTakes* takes) {
   FrmDisplay = display;
   FrmWaiting = waiting;
+  FrmTakes = takes;
   connect(FrmWaiting->Timer1, &QTimer::timeout, this,
           [this] { RunGuarded([this] { WaitingTimerTick(); }); });
+  FrmTakes->OnSave = [this](std::unique_ptr<TTakeFile> take) {
+    return SaveLeftTake(std::move(take));
+  };
 }
 
 QAction* TFrmMain::Item(const QString& name) const {
@@ -196,9 +206,11 @@ void TFrmMain::BuildMenus() {
     menu->setObjectName(QString::fromLatin1(def.name));
     menu->menuAction()->setObjectName(QString::fromLatin1(def.name));
     for (const MenuEntry& entry : def.items) {
-      QAction* action = menu->addAction(QString::fromUtf8(entry.caption));
+      // A "-" caption is a separator and nothing else: a separator with text would show it.
+      QAction* action = QLatin1String(entry.caption) == QLatin1String("-")
+                            ? menu->addSeparator()
+                            : menu->addAction(QString::fromUtf8(entry.caption));
       action->setObjectName(QString::fromLatin1(entry.name));
-      action->setSeparator(QLatin1String(entry.caption) == QLatin1String("-"));
       if (entry.key != 0) action->setShortcut(QKeySequence(entry.key));
     }
   }
@@ -374,11 +386,20 @@ void TFrmMain::FormCreate() {
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
   RunGuarded([this] { FormClose(); });
-  // A conversion started now or before finishes first, so no take is cut short.
-  while (FConverting) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  // The conversions started now or before finish first, so no take is cut short.
+  while (!FConversions.empty() && !FSessionEnding) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  }
   event->accept();
   // Closing the main window ends the program, whatever other windows still show.
   QCoreApplication::exit(0);
+}
+
+void TFrmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  QTimer::singleShot(0, this, [this] { RunGuarded([this] { OfferLeftTakes(); }); });
 }
 
 void TFrmMain::FormClose() {

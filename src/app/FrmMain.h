@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -8,6 +9,7 @@
 #include <QStringList>
 
 #include "app/PlayerState.h"
+#include "app/TakeFile.h"
 #include "platform/OpticalDrives.h"
 
 class QAction;
@@ -23,6 +25,7 @@ namespace sonarelle {
 
 class TCollapsiblePanel;
 class TFrmDisplay;
+class TFrmTakes;
 class TFrmWaiting;
 class TMediaPlayer;
 class TMMLEDLABEL;
@@ -73,12 +76,20 @@ class TFrmMain : public QMainWindow {
   QString FLanguageFile;
 
   // Links the windows created after this one (not owned).
-  void LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting);
+  void LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmTakes* takes);
 
   // The video display window, linked at start (not owned).
   TFrmDisplay* FrmDisplay = nullptr;
   // The conversion's progress window, linked at start (not owned).
   TFrmWaiting* FrmWaiting = nullptr;
+  // The window offering takes that were not saved, linked at start (not owned).
+  TFrmTakes* FrmTakes = nullptr;
+
+  // The program is ending (a logout, a signal): a take being recorded is finished and
+  // kept, a conversion is cut short keeping its take, and no dialog asks anything more.
+  void EndSession();
+  // Offers the takes a program that ended left behind; run once the window shows.
+  void OfferLeftTakes();
 
   // Where the optical drives come from; tests put a folder in place of a disc.
   std::function<QList<OpticalDrive>()> OpticalDriveProvider = OpticalDrives;
@@ -117,12 +128,23 @@ class TFrmMain : public QMainWindow {
   QString FCdDrive;  // mount point of the first optical drive
   QList<QAction*> FDiscItems;
   TNormalBounds FNormalBounds;
+  QString FDiscFolder;   // folder of the names in FileListBox1
+  QString FCurrentFile;  // the accompaniment last opened, played again after its end
+
+  // Recording and saving takes.
   QString FTempWave;
-  QString FDiscFolder;      // folder of the names in FileListBox1
-  QString FCurrentFile;     // the accompaniment last opened, played again after its end
-  QString FConversionWave;  // the take the running conversion reads
+  std::unique_ptr<TTakeFile> FTake;  // the take of FTempWave until it is saved or discarded
+  // A take on its way to an MP3 file.
+  struct TConversion {
+    std::unique_ptr<TTakeFile> take;
+    QString target;
+    QString failure;  // why it failed, once it has
+  };
+  std::deque<TConversion> FConversions;  // the running conversion first, then the waiting
+  QString FConversionWave;               // the take the running conversion reads
   bool FConverting = false;
   bool FRecording = false;
+  bool FSessionEnding = false;
   std::unique_ptr<QStringList> FLyricLines;
   int FLyricLine = 0;
   int FLyricChar = 0;
@@ -133,6 +155,7 @@ class TFrmMain : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void BuildMenus();
@@ -147,8 +170,20 @@ class TFrmMain : public QMainWindow {
   void SizeDisplayToVideo();
   void SetDisplayRectToPanel();
   void CreateRecordingComponents();
-  void SaveTakeAsWav(const QString& target);
-  void StartConversion(const QString& target);
+  // Runs the save dialog until it gives a name ending in .wav or .mp3 other than the take's
+  // own; false when cancelled.
+  bool AskSaveName(const QString& takePath, QString& target);
+  // Copies the take to a WAV name, or queues its conversion to an MP3 name. Takes the take
+  // when it is saved or queued; raises and leaves it in place when that failed.
+  void SaveTakeAs(std::unique_ptr<TTakeFile>& take, const QString& target);
+  // Saves a take the takes window offers; answers it back when it was not saved.
+  std::unique_ptr<TTakeFile> SaveLeftTake(std::unique_ptr<TTakeFile> take);
+  void QueueConversion(std::unique_ptr<TTakeFile>& take, const QString& target);
+  void StartConversion();
+  void StartWaitingConversions();
+  void ConversionFailed(TConversion job, const QString& reason);
+  void ConversionsMoveOn();
+  void ShowConversionFailures();
   void MMTrigger1Start();
   void MMTrigger1Stop();
   void MMTrigger1Close();
@@ -184,6 +219,8 @@ class TFrmMain : public QMainWindow {
   void suiPanel1Pop();
 
   int menuHeight_ = 0;
+  bool shown_ = false;
+  std::deque<TConversion> FFailedConversions;  // to be told, from the message loop
 };
 
 }  // namespace sonarelle

@@ -1,26 +1,30 @@
 // The main window's recording commands: a take into a temporary WAV file, then saved as
 // WAV or converted to a tagged MP3 file while the waiting window shows the progress.
+// Whatever fails, the take stays on disk until the singer saves or discards it.
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProgressBar>
-#include <QRandomGenerator>
+#include <QSaveFile>
 #include <QTimer>
 
 #include "app/FileDialogFilter.h"
 #include "app/FrmMain.h"
+#include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "audio/pump/MMTrigger.h"
 #include "audio/recorder/MMWaveRecorder.h"
 #include "audio/wavefile/MMWaveFile.h"
 #include "displays/MMConnector.h"
 #include "displays/MMOscope.h"
+#include "encode/ConversionFailure.h"
 #include "encode/MMMP3Encoder.h"
 #include "encode/MP3Info.h"
 #include "platform/Exception.h"
 #include "platform/MessageBoxes.h"
+#include "platform/TakeFolder.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
 
@@ -29,6 +33,46 @@ namespace sonarelle {
 namespace Keys = ConfigKeys;
 
 const char* const TFrmMain::kSaveFilter = "wav|*.wav|MP3|*.mp3";
+
+namespace {
+
+const char* const kWavOrMp3 =
+    "A take is saved as a WAV file (.wav) or as an MP3 file (.mp3). Please give the name one "
+    "of these endings.";
+const char* const kNotOntoTheTake =
+    "This is the take's own temporary file. Please choose another name for the take.";
+
+bool SameFile(const QString& a, const QString& b) {
+  const QString canonical = QFileInfo(a).canonicalFilePath();
+  return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
+}
+
+// Copies `source` to `target` through a new file beside the target that is renamed over it
+// at the end, so the target is at every moment either its old self or the whole copy. The
+// empty text on success, else why it failed.
+QString CopyFile(const QString& source, const QString& target) {
+  QFile in(source);
+  if (!in.open(QIODevice::ReadOnly)) return in.errorString();
+  QSaveFile out(target);
+  if (!out.open(QIODevice::WriteOnly)) return out.errorString();
+  constexpr qint64 kChunk = 1 << 20;
+  while (!in.atEnd()) {
+    const QByteArray bytes = in.read(kChunk);
+    if (bytes.isEmpty() && in.error() != QFileDevice::NoError) {
+      out.cancelWriting();
+      return in.errorString();
+    }
+    if (out.write(bytes) != bytes.size()) {
+      const QString error = out.errorString();
+      out.cancelWriting();
+      return error;
+    }
+  }
+  if (!out.commit()) return out.errorString();
+  return {};
+}
+
+}  // namespace
 
 void TFrmMain::CreateRecordingComponents() {
   MMWaveRecorder1 = std::make_unique<TMMWaveRecorder>();
@@ -89,10 +133,10 @@ void TFrmMain::N31Click() {
   MMWaveRecorder1->SetBufferSize(bufferSize);
   MMWaveRecorder1->SetNumBuffers(numBuffers);
 
-  FTempWave =
-      QDir(QDir::tempPath())
-          .filePath(QStringLiteral("SWtemp%1.wav").arg(QRandomGenerator::global()->bounded(10000)));
-  if (QFile::exists(FTempWave)) QFile::remove(FTempWave);
+  // A name of its own, made exclusively: another instance's take or one left behind is
+  // never recorded over. A take not yet saved from before stays on disk.
+  FTake = TTakeFile::Create(TakeFolder(), MMWaveRecorder1->GetFormat());
+  FTempWave = FTake->Path();
 
   MMWaveRecorder1->SetFileName(FTempWave);
   try {
@@ -114,50 +158,103 @@ void TFrmMain::N32Click() {
   MMWaveRecorder1->StopRecording();
   MMWaveRecorder1->Close();
 
-  if (SaveDialog1->exec() == QDialog::Accepted && !SaveDialog1->selectedFiles().isEmpty()) {
-    const QString target = SaveDialog1->selectedFiles().constFirst();
-    const QString ext = target.right(3).toLower();
-    if (ext == QLatin1String("mp3")) {
-      StartConversion(target);
-    } else if (ext == QLatin1String("wav")) {
-      SaveTakeAsWav(target);
+  if (FTake) {
+    QString target;
+    const bool chosen = AskSaveName(FTake->Path(), target);
+    // The program is ending: the take stays, offered again at the next start.
+    if (FSessionEnding) return;
+    if (!chosen) {
+      FTake->Remove();
+      FTake.reset();
+    } else {
+      SaveTakeAs(FTake, target);
     }
-  } else if (QFile::exists(FTempWave)) {
-    QFile::remove(FTempWave);
   }
   Enable("N31", true);
   Enable("N32", false);
 }
 
-void TFrmMain::SaveTakeAsWav(const QString& target) {
-  // Copied beside the target first, so a failed copy neither loses the take nor leaves a
-  // half-written file under the chosen name.
-  const QString partial = target + QStringLiteral(".part");
-  QFile::remove(partial);
-  if (!QFile::copy(FTempWave, partial) || (QFile::exists(target) && !QFile::remove(target)) ||
-      !QFile::rename(partial, target)) {
-    QFile::remove(partial);
-    throw Exception(
-        QStringLiteral("Unable to save the take as %1. It is kept in %2.")
-            .arg(QDir::toNativeSeparators(target), QDir::toNativeSeparators(FTempWave)));
+bool TFrmMain::AskSaveName(const QString& takePath, QString& target) {
+  for (;;) {
+    if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty() ||
+        FSessionEnding) {
+      return false;
+    }
+    target = SaveDialog1->selectedFiles().constFirst();
+    const QString ext = target.right(3).toLower();
+    if (ext != QLatin1String("mp3") && ext != QLatin1String("wav")) {
+      ShowMessage(QString::fromLatin1(kWavOrMp3));
+    } else if (SameFile(target, takePath)) {
+      ShowMessage(QString::fromLatin1(kNotOntoTheTake));
+    } else {
+      return true;
+    }
   }
-  QFile::remove(FTempWave);
 }
 
-void TFrmMain::StartConversion(const QString& target) {
-  MMWaveFile1->Wave().SetFileName(FTempWave);
-  MMWaveFile1->Wave().SetTimeFormat(tfSample);
-  MMMP3Encoder1->SetFileName(target);
-  // The clean-up at the end belongs to this conversion's take, whatever is recorded next.
-  FConversionWave = FTempWave;
-  FConverting = true;
+void TFrmMain::SaveTakeAs(std::unique_ptr<TTakeFile>& take, const QString& target) {
+  if (target.right(3).toLower() == QLatin1String("mp3")) {
+    QueueConversion(take, target);
+    return;
+  }
+  if (const QString error = CopyFile(take->Path(), target); !error.isEmpty()) {
+    throw Exception(
+        QStringLiteral("Unable to save the take as %1: %2. It is kept in %3.")
+            .arg(QDir::toNativeSeparators(target), error, QDir::toNativeSeparators(take->Path())));
+  }
+  take->Remove();
+  take.reset();
+}
+
+std::unique_ptr<TTakeFile> TFrmMain::SaveLeftTake(std::unique_ptr<TTakeFile> take) {
+  QString target;
+  if (!AskSaveName(take->Path(), target) || FSessionEnding) return take;
+  RunGuarded([&] { SaveTakeAs(take, target); });
+  return take;
+}
+
+void TFrmMain::QueueConversion(std::unique_ptr<TTakeFile>& take, const QString& target) {
+  FConversions.push_back({std::move(take), target, QString()});
+  // One conversion at a time: the chain reads one take; the others wait their turn.
+  if (FConverting || FConversions.size() > 1) return;
   try {
+    StartConversion();
+  } catch (...) {
+    take = std::move(FConversions.front().take);
+    FConversions.pop_front();
+    throw;
+  }
+}
+
+void TFrmMain::StartConversion() {
+  const TConversion& job = FConversions.front();
+  FConversionWave = job.take->Path();
+  try {
+    MMWaveFile1->Wave().SetFileName(FConversionWave);
+    MMWaveFile1->Wave().SetTimeFormat(tfSample);
+    MMMP3Encoder1->SetFileName(job.target);
     MMTrigger1->StartPump();
   } catch (...) {
-    FConverting = false;
-    FrmWaiting->Timer1->stop();
-    FrmWaiting->hide();
+    // Not the take: an output the encoder made for it goes.
+    if (MMMP3Encoder1->OutputCreated()) QFile::remove(job.target);
+    if (FConversions.size() == 1 && FrmWaiting != nullptr) {
+      FrmWaiting->Timer1->stop();
+      FrmWaiting->hide();
+    }
     throw;
+  }
+  FConverting = true;
+}
+
+void TFrmMain::StartWaitingConversions() {
+  while (!FConverting && !FConversions.empty() && !FSessionEnding) {
+    try {
+      StartConversion();
+    } catch (const std::exception& error) {
+      TConversion job = std::move(FConversions.front());
+      FConversions.pop_front();
+      ConversionFailed(std::move(job), QString::fromUtf8(error.what()));
+    }
   }
 }
 
@@ -173,34 +270,113 @@ void TFrmMain::WaitingTimerTick() {
 }
 
 void TFrmMain::MMTrigger1Stop() {
-  FrmWaiting->hide();
-  FrmWaiting->Timer1->stop();
+  if (!FConverting || FConversions.empty()) return;
+  // Asked before the close, while the reader still knows how far it got.
+  const QString failure = ConversionFailure(MMWaveFile1->Wave(), *MMTrigger1, *MMMP3Encoder1);
   FConverting = false;
+  if (FrmWaiting != nullptr) FrmWaiting->Timer1->stop();
   MMTrigger1->ClosePump();
+  TConversion job = std::move(FConversions.front());
+  FConversions.pop_front();
 
-  MP3Info1->SetFilename(MMMP3Encoder1->FileName());
-  auto tag = [this](const char* key) {
-    return SettingsStore::ReadText(FConfigFile, Keys::kMp3InfoSection, key);
-  };
-  MP3Info1->SetAlbum(tag(Keys::kAlbum));
-  MP3Info1->SetArtist(tag(Keys::kArtist));
-  MP3Info1->SetComment(tag(Keys::kComment));
-  MP3Info1->SetTitle(tag(Keys::kTitle));
-  MP3Info1->SetYear(tag(Keys::kYear));
-  MP3Info1->Save();
-  MP3Info1->SetFilename(QString());
-
-  if (QFile::exists(FConversionWave)) QFile::remove(FConversionWave);
+  QString reason = failure;
+  if (reason.isEmpty()) {
+    MP3Info1->SetFilename(MMMP3Encoder1->FileName());
+    auto tag = [this](const char* key) {
+      return SettingsStore::ReadText(FConfigFile, Keys::kMp3InfoSection, key);
+    };
+    MP3Info1->SetAlbum(tag(Keys::kAlbum));
+    MP3Info1->SetArtist(tag(Keys::kArtist));
+    MP3Info1->SetComment(tag(Keys::kComment));
+    MP3Info1->SetTitle(tag(Keys::kTitle));
+    MP3Info1->SetYear(tag(Keys::kYear));
+    MP3Info1->Save();
+    if (!MP3Info1->Saved()) reason = MP3Info1->Error();
+    MP3Info1->SetFilename(QString());
+  }
+  if (reason.isEmpty()) {
+    job.take->Remove();
+  } else {
+    ConversionFailed(std::move(job), reason);
+  }
+  ConversionsMoveOn();
 }
 
 void TFrmMain::MMTrigger1Close() {
-  if (!FConverting) return;
-  // Closed without reaching the end: the error was shown; the take stays where it is.
+  if (!FConverting || FConversions.empty()) return;
+  // Closed without its stop: an error in the chain's last steps, already shown.
   FConverting = false;
-  FrmWaiting->Timer1->stop();
-  FrmWaiting->hide();
-  ShowMessage(QStringLiteral("The take was not converted. It is kept in %1.")
-                  .arg(QDir::toNativeSeparators(FConversionWave)));
+  TConversion job = std::move(FConversions.front());
+  FConversions.pop_front();
+  ConversionFailed(std::move(job), QStringLiteral("The conversion could not be finished"));
+  ConversionsMoveOn();
+}
+
+void TFrmMain::ConversionsMoveOn() {
+  if (FConversions.empty() || FSessionEnding) {
+    if (FrmWaiting != nullptr) {
+      FrmWaiting->Timer1->stop();
+      FrmWaiting->hide();
+    }
+  }
+  // Later, from the message loop: the pump is still closing.
+  QTimer::singleShot(0, this, [this] {
+    RunGuarded([this] {
+      StartWaitingConversions();
+      ShowConversionFailures();
+    });
+  });
+}
+
+void TFrmMain::ConversionFailed(TConversion job, const QString& reason) {
+  // A partial MP3 file is not the take: only the WAV file is.
+  if (MMMP3Encoder1->OutputCreated() && MMMP3Encoder1->FileName() == job.target) {
+    QFile::remove(job.target);
+  }
+  if (FSessionEnding) return;  // the take stays on disk for the next start
+  job.failure = reason;
+  FFailedConversions.push_back(std::move(job));
+}
+
+void TFrmMain::ShowConversionFailures() {
+  while (!FFailedConversions.empty()) {
+    TConversion job = std::move(FFailedConversions.front());
+    FFailedConversions.pop_front();
+    ShowMessage(QStringLiteral("The take could not be saved as %1: %2.\nIt is kept in %3.")
+                    .arg(QDir::toNativeSeparators(job.target), job.failure,
+                         QDir::toNativeSeparators(job.take->Path())));
+    if (FrmTakes != nullptr) {
+      TTakeFiles takes;
+      takes.push_back(std::move(job.take));
+      FrmTakes->Offer(std::move(takes));
+    }
+  }
+}
+
+void TFrmMain::OfferLeftTakes() {
+  if (FrmTakes == nullptr) return;
+  QStringList folders{TakeFolder()};
+  // Takes of earlier versions went to the temporary folder whatever it was.
+  folders << QDir::tempPath() + QLatin1Char('/');
+  TTakeFiles takes = TTakeFile::FindLeft(folders);
+  if (!takes.empty()) FrmTakes->Offer(std::move(takes));
+}
+
+void TFrmMain::EndSession() {
+  if (FSessionEnding) return;
+  FSessionEnding = true;
+  if (FRecording) {
+    FRecording = false;
+    // Finished like Stop recording: the file is complete, and kept for the next start.
+    RunGuarded([this] {
+      MMWaveRecorder1->StopRecording();
+      MMWaveRecorder1->Close();
+    });
+  }
+  // A conversion cut short keeps its take and loses only its partial MP3 file; the ones
+  // waiting keep theirs too.
+  if (FConverting) MMTrigger1->ClosePump();
+  while (FConversions.size() > (FConverting ? 1U : 0U)) FConversions.pop_back();
 }
 
 }  // namespace sonarelle

@@ -1,24 +1,35 @@
 #include "app/ProgramWindows.h"
 
+#include <QCoreApplication>
 #include "app/FrmDisplay.h"
+
 #include "app/FrmMain.h"
+#include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "media/MediaPlayer.h"
+#include "platform/TerminationSignals.h"
 
 namespace sonarelle {
 
 TProgramWindows::TProgramWindows()
     : FrmMain(std::make_unique<TFrmMain>()),
       FrmDisplay(std::make_unique<TFrmDisplay>(*FrmMain)),
-      FrmWaiting(std::make_unique<TFrmWaiting>()) {
-  FrmMain->LinkWindows(FrmDisplay.get(), FrmWaiting.get());
+      FrmWaiting(std::make_unique<TFrmWaiting>()),
+      FrmTakes(std::make_unique<TFrmTakes>()) {
+  FrmMain->LinkWindows(FrmDisplay.get(), FrmWaiting.get(), FrmTakes.get());
+  signals_ = std::make_unique<TerminationSignals>([this](int signal) {
+    FrmMain->EndSession();
+    QCoreApplication::exit(128 + signal);
+  });
 }
 
 TProgramWindows::~TProgramWindows() {
+  signals_.reset();
   // The media device draws into the display window's panel: release it first.
   FrmMain->MediaPlayer1->Close();
   FrmMain->MediaPlayer1->SetDisplay(nullptr);
   FrmMain.reset();
+  FrmTakes.reset();
   FrmWaiting.reset();
   FrmDisplay.reset();
 }

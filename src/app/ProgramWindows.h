@@ -6,7 +6,9 @@ namespace sonarelle {
 
 class TFrmDisplay;
 class TFrmMain;
+class TFrmTakes;
 class TFrmWaiting;
+class TerminationSignals;
 
 // The program's windows, created at start in their fixed order (the main window first, as
 // the others read its fields) and living until the program ends.
@@ -18,6 +20,11 @@ class TProgramWindows {
   std::unique_ptr<TFrmMain> FrmMain;
   std::unique_ptr<TFrmDisplay> FrmDisplay;
   std::unique_ptr<TFrmWaiting> FrmWaiting;
+  std::unique_ptr<TFrmTakes> FrmTakes;
+
+ private:
+  // A logout or a kill signal ends the program the way its own end would, take kept.
+  std::unique_ptr<TerminationSignals> signals_;
 };
 
 }  // namespace sonarelle

@@ -24,6 +24,7 @@
 #include "displays/MMLEDLabel.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
+#include "platform/TakeFolder.h"
 #include "support/ModalBoxWatcher.h"
 
 using namespace sonarelle;
@@ -165,8 +166,10 @@ TEST_F(FrmMainTest, MenusCarryTheirNamesCaptionsAndFunctionKeys) {
     EXPECT_EQ(action->text(), item.caption) << item.name;
     EXPECT_EQ(action->shortcut(), item.key ? QKeySequence(item.key) : QKeySequence()) << item.name;
   }
-  EXPECT_TRUE(Item("N13")->isSeparator());
-  EXPECT_TRUE(Item("N16")->isSeparator());
+  for (const char* separator : {"N13", "N16"}) {
+    EXPECT_TRUE(Item(separator)->isSeparator()) << separator;
+    EXPECT_TRUE(Item(separator)->text().isEmpty()) << separator << " draws its caption";
+  }
   EXPECT_FALSE(Item("MenuVCD")->isVisible());
 }
 
@@ -206,7 +209,10 @@ TEST_F(FrmMainTest, ExitEndsAtOnceWithoutOfferingTheTake) {
 
 TEST_F(FrmMainTest, ClosingWhileRecordingOffersTheTakeFirst) {
   form_->show();
-  form_->FRecording = true;  // as Record leaves it
+  // As Record leaves it.
+  const WAVEFORMATEX format = MakePCMFormat(16, 2, 44100);
+  form_->FTake = TTakeFile::Create(TakeFolder(), &format);
+  form_->FRecording = true;
   bool offered = false;
   QTimer::singleShot(50, form_.get(), [&] {
     offered = form_->SaveDialog1->isVisible();

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtEndian>
@@ -16,6 +17,7 @@
 
 #include "EventWait.h"
 #include "app/FrmMain.h"
+#include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "app/ProgramWindows.h"
 #include "audio/chain/DiskSpace.h"
@@ -85,16 +87,17 @@ class RecordingTest : public ::testing::Test {
     event_wait::Pump(ms);
   }
 
-  // Stop recording, answering the save dialog with `name` (empty: cancel).
-  // `whenAsked` runs once the dialog shows, when the take is already final.
-  void StopAndSaveAs(const QString& name, const std::function<void()>& whenAsked = {}) {
+  // Stop recording, answering the save dialog each time it shows with the next of `names`
+  // (empty: cancel). `whenAsked` runs the first time it shows, when the take is final.
+  void StopAndSaveAs(const QStringList& names, const std::function<void()>& whenAsked = {}) {
     // Answered once it shows: stopping the recorder first may take a moment.
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, main_, [this, name, &answer, &whenAsked] {
+    int next = 0;
+    QObject::connect(&answer, &QTimer::timeout, main_, [&] {
       auto* dialog = static_cast<QDialog*>(main_->SaveDialog1);
-      if (!dialog->isVisible()) return;
-      answer.stop();
-      if (whenAsked) whenAsked();
+      if (!dialog->isVisible() || next >= names.size()) return;
+      if (next == 0 && whenAsked) whenAsked();
+      const QString name = names.at(next++);
       if (name.isEmpty()) {
         dialog->reject();
         return;
@@ -104,6 +107,9 @@ class RecordingTest : public ::testing::Test {
     });
     answer.start(20);
     main_->Item("N32")->trigger();
+  }
+  void StopAndSaveAs(const QString& name, const std::function<void()>& whenAsked = {}) {
+    StopAndSaveAs(QStringList{name}, whenAsked);
   }
 
   QString Out(const char* name) const { return out_.filePath(QString::fromLatin1(name)); }
@@ -207,18 +213,30 @@ TEST_F(RecordingTest, ATakeSavedAsMp3IsConvertedAndTaggedAtTheEnd) {
   EXPECT_TRUE(HasTone(LeftChannel(decoded), 44100, 440));
 }
 
-TEST_F(RecordingTest, CancelDeletesTheTakeAndAnUnknownExtensionKeepsIt) {
+TEST_F(RecordingTest, CancelDeletesTheTakeAndAWrongNameIsAskedAgain) {
+  ModalBoxWatcher boxes(false);
   RecordFor(300);
   QString temp = main_->FTempWave;
   StopAndSaveAs(QString());
   EXPECT_FALSE(QFile::exists(temp));
 
+  // A name that is neither .wav nor .mp3, then the take's own file: each is refused with a
+  // word and the dialog comes back; a ".part" file of that name is not the program's.
   RecordFor(300);
   temp = main_->FTempWave;
-  StopAndSaveAs(Out("take.wave"));
-  EXPECT_TRUE(QFile::exists(temp)) << "nothing was saved, so the take stays";
+  QFile part(Out("take.wav.part"));
+  ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+  part.write("the singer's own file");
+  part.close();
+  StopAndSaveAs({Out("take.wave"), temp, Out("take.wav")});
+  ASSERT_EQ(boxes.Boxes().size(), 2);
+  EXPECT_TRUE(boxes.Boxes().at(0).text.contains(".mp3"));
+  EXPECT_TRUE(boxes.Boxes().at(1).text.contains("own temporary file"));
   EXPECT_FALSE(QFile::exists(Out("take.wave")));
-  QFile::remove(temp);
+  EXPECT_FALSE(WavSamples(Out("take.wav")).empty());
+  EXPECT_FALSE(QFile::exists(temp));
+  ASSERT_TRUE(part.open(QIODevice::ReadOnly));
+  EXPECT_EQ(part.readAll(), "the singer's own file");
 }
 
 TEST_F(RecordingTest, AFailedConversionKeepsTheTakeForASecondTry) {
@@ -240,6 +258,7 @@ TEST_F(RecordingTest, AFailedConversionKeepsTheTakeForASecondTry) {
   EXPECT_TRUE(main_->Item("N31")->isEnabled());
 
   // A disk that fills up during the conversion: the singer is told, the take stays.
+  SetMp3EncoderLibraryName(QString());
   RecordFor(300);
   const QString full = main_->FTempWave;
   const int shown = boxes.Boxes().size();
@@ -247,17 +266,21 @@ TEST_F(RecordingTest, AFailedConversionKeepsTheTakeForASecondTry) {
   StopAndSaveAs(Out("full.mp3"), [&] {
     normal = SetFreeSpaceQuery([](const QString&) -> std::uint64_t { return 0; });
   });
-  WaitUntil([&] { return !main_->FConverting; }, 5000);
+  // Once told, the take is offered to be saved elsewhere.
+  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmTakes->isVisible(); }, 5000));
   SetFreeSpaceQuery(normal);
   EXPECT_GT(boxes.Boxes().size(), shown);
   EXPECT_TRUE(boxes.Texts().join('\n').contains(QDir::toNativeSeparators(full)));
   EXPECT_TRUE(QFile::exists(full));
+  EXPECT_FALSE(QFile::exists(Out("full.mp3"))) << "a partial MP3 file is not the take";
   EXPECT_FALSE(windows_->FrmWaiting->isVisible());
-  if (main_->Item("N32")->isEnabled()) StopAndSaveAs(QString());  // gives the take up
+  ASSERT_EQ(windows_->FrmTakes->Takes().size(), 1u);
+  EXPECT_EQ(windows_->FrmTakes->Takes().front()->Path(), full);
+  windows_->FrmTakes->BtnDiscard->click();
   EXPECT_FALSE(QFile::exists(full));
+  EXPECT_FALSE(windows_->FrmTakes->isVisible());
 
   // A 22050 Hz take is refused by the encoder and no target file is made.
-  SetMp3EncoderLibraryName(QString());
   SettingsStore::WriteInteger(main_->FConfigFile, "recorder_setting", "samplerate", 22050);
   RecordFor(300);
   const QString temp22 = main_->FTempWave;

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QWidget>
+
+#include "app/TakeFile.h"
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace sonarelle {
+
+// The window that offers takes back which were never saved: those a program that ended
+// left behind, and those a failed conversion kept. Each can be saved, discarded or left
+// for later; nothing is deleted unless the singer chooses Discard.
+class TFrmTakes : public QWidget {
+ public:
+  TFrmTakes();
+  ~TFrmTakes() override;
+
+  // Adds the takes to the list (this window holds them now) and shows the window.
+  void Offer(TTakeFiles takes);
+  // The takes on offer, in the list's order.
+  const TTakeFiles& Takes() const { return takes_; }
+
+  // Saves the take given; answers it back when it was not saved (cancelled, failed), so it
+  // stays on offer. Set by the main window.
+  std::function<std::unique_ptr<TTakeFile>(std::unique_ptr<TTakeFile>)> OnSave;
+
+  QLabel* Label1 = nullptr;
+  QListWidget* ListTakes = nullptr;
+  QPushButton* BtnSave = nullptr;
+  QPushButton* BtnDiscard = nullptr;
+  QPushButton* BtnLater = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void Refresh();
+  void BtnSaveClick();
+  void BtnDiscardClick();
+  // Keeps every take on disk for the next start and closes the window.
+  void BtnLaterClick();
+  int Selected() const;
+
+  TTakeFiles takes_;
+};
+
+// "m:ss" for a take's length, "?" when it is not known.
+QString TakeLengthText(std::int64_t milliseconds);
+
+}  // namespace sonarelle

@@ -1,0 +1,100 @@
+#include "app/TakeFile.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+#include "audio/wavefile/MMWave.h"
+#include "audio/wavefile/WaveIO.h"
+#include "platform/Exception.h"
+
+namespace sonarelle {
+
+namespace {
+
+// Names drawn before giving up: only a folder nearly full of takes runs out.
+constexpr int kNameAttempts = 200;
+
+}  // namespace
+
+bool TTakeFile::IsTakeName(const QString& fileName) {
+  static const QRegularExpression pattern(QStringLiteral("^SWtemp(0|[1-9][0-9]{0,3})\\.wav$"));
+  return pattern.match(fileName).hasMatch();
+}
+
+std::unique_ptr<TTakeFile> TTakeFile::Create(const QString& folder, const WAVEFORMATEX* format) {
+  std::unique_ptr<TTakeFile> take(new TTakeFile);
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const QString path =
+        folder + QStringLiteral("SWtemp%1.wav").arg(QRandomGenerator::global()->bounded(10000));
+    // Never an existing file: it may be another instance's take, or one left behind.
+    if (!take->lock_.Create(path)) {
+      if (QFileInfo::exists(path)) continue;
+      break;
+    }
+    // A valid, empty WAVE file, which the recorder then records into in place.
+    WaveIOPtr block;
+    if (CreateWaveFile(path, format, block) == kWaveIOOk && FinaliseWaveFile(*block) == kWaveIOOk) {
+      return take;
+    }
+    QFile::remove(path);
+    break;
+  }
+  throw Exception(QStringLiteral("Unable to create a file for the take in %1")
+                      .arg(QDir::toNativeSeparators(folder)));
+}
+
+TTakeFiles TTakeFile::FindLeft(const QStringList& folders) {
+  TTakeFiles found;
+  QStringList seen;
+  for (const QString& folder : folders) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty() || seen.contains(canonical)) continue;
+    seen << canonical;
+    const QFileInfoList files =
+        QDir(canonical).entryInfoList({QStringLiteral("SWtemp*.wav")}, QDir::Files);
+    for (const QFileInfo& file : files) {
+      if (!IsTakeName(file.fileName()) || file.ownerId() != ::getuid() || file.isSymLink()) {
+        continue;
+      }
+      std::unique_ptr<TTakeFile> take(new TTakeFile);
+      // A take its process still holds is being recorded, saved or converted.
+      if (!take->lock_.Acquire(file.absoluteFilePath())) continue;
+      if (RepairWaveFile(take->Path()) != kWaveIOOk) continue;
+      WaveIOPtr block;
+      if (OpenWaveFile(take->Path(), block) != kWaveIOOk) continue;
+      if (block->samples == 0) {
+        take->Remove();  // made for a take that never recorded anything
+        continue;
+      }
+      found.push_back(std::move(take));
+    }
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const auto& a, const auto& b) { return a->Recorded() < b->Recorded(); });
+  return found;
+}
+
+QDateTime TTakeFile::Recorded() const {
+  return QFileInfo(Path()).lastModified();
+}
+
+std::int64_t TTakeFile::LengthMs() const {
+  WaveIOPtr block;
+  if (OpenWaveFile(Path(), block) != kWaveIOOk) return -1;
+  return SamplesToMs(block->Format(), block->samples);
+}
+
+bool TTakeFile::Remove() {
+  if (!QFile::remove(Path()) && QFileInfo::exists(Path())) return false;
+  lock_.Release();
+  return true;
+}
+
+}  // namespace sonarelle
