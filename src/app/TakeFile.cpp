@@ -18,8 +18,8 @@ namespace sonarelle {
 
 namespace {
 
-// Names drawn before giving up: only a folder nearly full of takes runs out.
-constexpr int kNameAttempts = 200;
+constexpr int kNumbers = 10000;
+constexpr int kRandomAttempts = 100;
 
 }  // namespace
 
@@ -30,9 +30,13 @@ bool TTakeFile::IsTakeName(const QString& fileName) {
 
 std::unique_ptr<TTakeFile> TTakeFile::Create(const QString& folder, const WAVEFORMATEX* format) {
   std::unique_ptr<TTakeFile> take(new TTakeFile);
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const QString path =
-        folder + QStringLiteral("SWtemp%1.wav").arg(QRandomGenerator::global()->bounded(10000));
+  // Random numbers first; in a folder crowded with takes, every number in turn after that.
+  const int start = static_cast<int>(QRandomGenerator::global()->bounded(kNumbers));
+  for (int attempt = 0; attempt < kRandomAttempts + kNumbers; ++attempt) {
+    const int number = attempt < kRandomAttempts
+                           ? static_cast<int>(QRandomGenerator::global()->bounded(kNumbers))
+                           : (start + attempt - kRandomAttempts) % kNumbers;
+    const QString path = folder + QStringLiteral("SWtemp%1.wav").arg(number);
     // Never an existing file: it may be another instance's take, or one left behind.
     if (!take->lock_.Create(path)) {
       if (QFileInfo::exists(path)) continue;

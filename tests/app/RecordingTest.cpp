@@ -16,11 +16,13 @@
 #include <functional>
 
 #include "EventWait.h"
+#include "RigAudio.h"
 #include "app/FrmMain.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "app/ProgramWindows.h"
 #include "audio/chain/DiskSpace.h"
+#include "audio/pump/MMTrigger.h"
 #include "audio/recorder/MMWaveRecorder.h"
 #include "displays/MMOscope.h"
 #include "encode/MP3Info.h"
@@ -28,6 +30,7 @@
 #include "platform/ProgramFolder.h"
 #include "settings/SettingsStore.h"
 #include "support/ModalBoxWatcher.h"
+#include "support/SmallDisk.h"
 #include "support/Tone.h"
 
 namespace sonarelle {
@@ -292,6 +295,53 @@ TEST_F(RecordingTest, AFailedConversionKeepsTheTakeForASecondTry) {
   EXPECT_FALSE(QFile::exists(Out("low.mp3")));
   EXPECT_TRUE(QFile::exists(temp22));
   QFile::remove(temp22);
+}
+
+TEST_F(RecordingTest, AFullDiskDuringTheConversionKeepsTheTakeAndDropsThePartialMp3) {
+  SmallDisk disk(48 * 1024);
+  if (disk.RanElsewhere()) return;
+  ModalBoxWatcher boxes(false);
+  RecordFor(3500);
+  const QString take = main_->FTempWave;
+  const QString mp3 = QDir(disk.Folder()).filePath("take.mp3");
+  disk.Arm();
+  StopAndSaveAs(mp3);
+  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmTakes->isVisible(); }, 20000));
+  disk.Disarm();
+  EXPECT_FALSE(QFile::exists(mp3)) << "on a " << disk.Kind().toStdString();
+  EXPECT_TRUE(ReadWave(take).final) << "the take is whole";
+  ASSERT_FALSE(boxes.Boxes().isEmpty());
+  const QString told = boxes.Boxes().last().text;
+  EXPECT_TRUE(told.contains(QDir::toNativeSeparators(take))) << told.toStdString();
+  EXPECT_TRUE(told.contains(QDir::toNativeSeparators(mp3))) << told.toStdString();
+  ASSERT_EQ(windows_->FrmTakes->Takes().size(), 1u);
+  EXPECT_EQ(windows_->FrmTakes->Takes().front()->Path(), take);
+  EXPECT_TRUE(main_->Item("N31")->isEnabled());
+}
+
+TEST_F(RecordingTest, ATakeStoppedWhileAnotherConvertsWaitsItsTurn) {
+  // Slowed down, so the second take is stopped while the first still converts.
+  main_->MMTrigger1->SetInterval(15);
+  RecordFor(2500);
+  const QString first = main_->FTempWave;
+  StopAndSaveAs(Out("first.mp3"));
+  ASSERT_TRUE(main_->FConverting);
+  RecordFor(800);
+  const QString second = main_->FTempWave;
+  EXPECT_NE(second, first);
+  StopAndSaveAs(Out("second.mp3"));
+  EXPECT_TRUE(main_->FConverting) << "the first conversion goes on";
+  EXPECT_TRUE(QFile::exists(first));
+  ASSERT_TRUE(WaitUntil([&] { return main_->FConversions.empty(); }, 60000));
+  EXPECT_FALSE(QFile::exists(first));
+  EXPECT_FALSE(QFile::exists(second));
+  for (const auto& [name, seconds] : {std::pair{"first.mp3", 2.5}, std::pair{"second.mp3", 0.8}}) {
+    TMP3Info tag;
+    tag.SetFilename(Out(name));
+    EXPECT_TRUE(tag.Valid()) << name;
+    // 160 kbit/s: 20000 bytes a second, whatever the take was.
+    EXPECT_GT(QFileInfo(Out(name)).size(), seconds * 20000) << name;
+  }
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 // sonarelle-convert run as a process, as a user runs it.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include "EncodeFixtures.h"
+#include "support/SmallDisk.h"
 
 namespace {
 
@@ -81,6 +84,38 @@ TEST(ConvertTest, FailuresExitNonZeroWithTheChainsMessage) {
   const Outcome usage = Convert({slow});
   EXPECT_NE(usage.exitCode, 0);
   EXPECT_TRUE(usage.err.contains("usage"));
+}
+
+TEST(ConvertTest, AnEmptyWaveEndsAtOnceWithTheStartError) {
+  QTemporaryDir dir;
+  const QString wav = dir.filePath("empty.wav");
+  const QByteArray full = MakeToneWav(44100, 2, 0.1, 440);
+  // The 44-byte header alone: a "data" chunk of no bytes.
+  QByteArray header = full.left(44);
+  header.replace(40, 4, QByteArray(4, '\0'));
+  header.replace(4, 4, QByteArray::fromHex("24000000"));
+  ASSERT_EQ(header.mid(36, 4), "data");
+  ASSERT_TRUE(WriteFile(wav, header));
+  const Outcome outcome = Convert({wav, dir.filePath("out.mp3"), "--config", dir.filePath("x")});
+  EXPECT_EQ(outcome.exitCode, 1);
+  EXPECT_TRUE(outcome.err.contains("Unable to start device")) << outcome.err.toStdString();
+  EXPECT_FALSE(QFile::exists(dir.filePath("out.mp3")));
+}
+
+TEST(ConvertTest, AFullDiskFailsAndLeavesNoPartialFile) {
+  SmallDisk disk(48 * 1024);
+  if (disk.RanElsewhere()) return;
+  QTemporaryDir dir;
+  const QString wav = dir.filePath("take.wav");
+  ASSERT_TRUE(WriteFile(wav, MakeToneWav(44100, 2, 10, 440)));
+  const QString mp3 = QDir(disk.Folder()).filePath("take.mp3");
+  disk.Arm();
+  const Outcome outcome = Convert({wav, mp3, "--config", dir.filePath("x")});
+  disk.Disarm();
+  EXPECT_EQ(outcome.exitCode, 1) << disk.Kind().toStdString();
+  EXPECT_TRUE(outcome.err.contains(mp3)) << outcome.err.toStdString();
+  EXPECT_FALSE(QFile::exists(mp3)) << "a partial MP3 file is not the conversion";
+  EXPECT_TRUE(QFile::exists(wav));
 }
 
 }  // namespace

@@ -229,6 +229,57 @@ TEST_F(MMWaveFileTest, AFailedWriteClosesTheWriterWithAValidFile) {
   EXPECT_EQ(raw, all.left(raw.size()));
 }
 
+TEST_F(MMWaveFileTest, AFileCutOffWhileWritingHoldsWhatWasWrittenUpToTheLastUpdate) {
+  for (const int interval : {0, 1}) {
+    SCOPED_TRACE(interval);
+    TMMDSPComponent source;
+    Sink sink;
+    TMMWaveFile writer;
+    writer.SetHeaderUpdateInterval(interval);
+    LinkWriter(writer, source, sink, MakePCMFormat(16, 2, 44100));
+    writer.Open();
+    writer.Start();
+    QByteArray written;
+    for (unsigned i = 0; i < 3; ++i) {
+      QThread::msleep(2);
+      written += Noise(4408, i);
+      Push(source, written.right(4408));
+    }
+    // What a kill would leave: the file as it is on disk now.
+    ASSERT_TRUE(Put(Path("cut.wav"), Get(Path())));
+    TMMWave cut;
+    cut.SetTimeFormat(tfByte);
+    if (interval == 0) {
+      EXPECT_THROW(cut.SetFileName(Path("cut.wav")), EMMWaveError);
+    } else {
+      cut.SetFileName(Path("cut.wav"));
+      EXPECT_EQ(cut.DataSize(), written.size());
+      EXPECT_EQ(SoxRaw(Path("cut.wav")), written);
+    }
+    writer.Close();
+    EXPECT_EQ(SoxRaw(Path()), written);
+  }
+}
+
+TEST_F(MMWaveFileTest, AReaderOfAnEmptyDataChunkEndsAtOnceStartedOrNot) {
+  ASSERT_TRUE(Put(Path(), Riff(Fmt(MakePCMFormat(16, 2, 44100)) + Chunk("data", {}))));
+  TMMWaveFile reader;
+  Sink sink;
+  reader.SetOutput(&sink);
+  reader.Wave().SetFileName(Path());
+  Buffer buffer(4096);
+  for (const bool start : {false, true}) {
+    reader.Open();
+    if (start) reader.Start();
+    bool more = false;
+    buffer.hdr.dwBytesRecorded = 99;
+    reader.BufferLoad(&buffer.hdr, more);
+    EXPECT_EQ(buffer.hdr.dwBytesRecorded, 0u) << "started " << start;
+    EXPECT_FALSE(more);
+  }
+  reader.Close();
+}
+
 TEST_F(MMWaveFileTest, ReaderPullsTheDataInBuffersAndHandsItsFormatDown) {
   const QByteArray data = Noise(10000, 3);
   ASSERT_TRUE(Put(Path(), Riff(Fmt(MakePCMFormat(8, 1, 11025)) + Chunk("data", data))));

@@ -1,0 +1,123 @@
+// Take files: names made exclusively, takes left behind found and finished, and the folder
+// takes go to.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "app/TakeFile.h"
+#include "audio/wavefile/WaveIO.h"
+#include "platform/Exception.h"
+#include "platform/FileLock.h"
+#include "platform/TakeFolder.h"
+
+using namespace sonarelle;
+
+namespace {
+
+QByteArray U32(std::uint32_t v) {
+  return QByteArray(reinterpret_cast<const char*>(&v), 4);
+}
+
+// A WAVE header of 16-bit stereo at 44100 Hz with the given sizes, then `audio`: with sizes
+// 0 it is what a recorder killed before its first header update leaves.
+QByteArray Wave(std::uint32_t riffSize, std::uint32_t dataSize, const QByteArray& audio) {
+  const WAVEFORMATEX format = MakePCMFormat(16, 2, 44100);
+  return "RIFF" + U32(riffSize) + "WAVE" + "fmt " + U32(18) +
+         QByteArray(reinterpret_cast<const char*>(&format), 18) + "data" + U32(dataSize) + audio;
+}
+
+bool Put(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray Get(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST(TakeFileTest, ANewTakeNeverReplacesAnExistingFile) {
+  QTemporaryDir dir;
+  const QString folder = dir.path() + '/';
+  constexpr int kFree = 4711;
+  for (int n = 0; n < 10000; ++n) {
+    if (n != kFree) {
+      ASSERT_TRUE(Put(folder + QStringLiteral("SWtemp%1.wav").arg(n), "theirs"));
+    }
+  }
+  const WAVEFORMATEX format = MakePCMFormat(16, 2, 44100);
+  const auto take = TTakeFile::Create(folder, &format);
+  EXPECT_EQ(take->Path(), folder + QStringLiteral("SWtemp%1.wav").arg(kFree));
+  WaveIOPtr block;
+  ASSERT_EQ(OpenWaveFile(take->Path(), block), kWaveIOOk) << "an empty WAVE file to record into";
+  EXPECT_EQ(block->samples, 0);
+  for (int n = 0; n < 10000; n += 97) {
+    if (n != kFree) {
+      EXPECT_EQ(Get(folder + QStringLiteral("SWtemp%1.wav").arg(n)), "theirs");
+    }
+  }
+  EXPECT_THROW(TTakeFile::Create(folder, &format), Exception) << "every name is taken";
+}
+
+TEST(TakeFileTest, TakesLeftBehindAreFinishedAndOfferedAndNothingElseIsTouched) {
+  QTemporaryDir dir;
+  const QString folder = dir.path() + '/';
+  QByteArray audio(10001, '\0');
+  for (int i = 0; i < audio.size(); ++i) audio[i] = static_cast<char>(i * 13);
+  const QByteArray killed = Wave(0, 0, audio);
+  const QByteArray finished =
+      Wave(36 + 400 + 12, 400, audio.left(400)) + "fact" + U32(4) + U32(100);
+  ASSERT_TRUE(Put(folder + "SWtemp1.wav", killed));
+  ASSERT_TRUE(Put(folder + "SWtemp2.wav", killed));  // still being recorded
+  ASSERT_TRUE(Put(folder + "SWtemp3.wav", Wave(36, 0, {})));
+  ASSERT_TRUE(Put(folder + "SWtemp4.wav", "no wave at all"));
+  ASSERT_TRUE(Put(folder + "SWtemp12345.wav", killed));
+  ASSERT_TRUE(Put(folder + "other.wav", killed));
+  ASSERT_TRUE(Put(folder + "SWtemp5.wav", finished));
+  QFile five(folder + "SWtemp5.wav");
+  ASSERT_TRUE(five.open(QIODevice::ReadWrite));
+  five.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime);
+  five.close();
+  FileLock recording;
+  ASSERT_TRUE(recording.Acquire(folder + "SWtemp2.wav"));
+
+  const TTakeFiles left = TTakeFile::FindLeft({folder, dir.path()});
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0]->Path(), folder + "SWtemp5.wav") << "oldest first";
+  EXPECT_EQ(left[1]->Path(), folder + "SWtemp1.wav");
+  EXPECT_EQ(Get(folder + "SWtemp5.wav"), finished);
+  // The killed take now ends after its last whole frame, as a finished file does.
+  WaveIOPtr block;
+  ASSERT_EQ(OpenWaveFile(folder + "SWtemp1.wav", block), kWaveIOOk);
+  EXPECT_EQ(block->samples, 2500);
+  const QByteArray repaired = Get(folder + "SWtemp1.wav");
+  EXPECT_EQ(repaired.mid(46, 10000), audio.left(10000));
+  EXPECT_EQ(repaired.mid(46 + 10000, 4), "fact");
+  EXPECT_EQ(left[1]->LengthMs(), std::lround(2500 * 1000.0 / 44100));
+
+  EXPECT_EQ(Get(folder + "SWtemp2.wav"), killed);
+  EXPECT_FALSE(QFile::exists(folder + "SWtemp3.wav")) << "it never held any audio";
+  EXPECT_EQ(Get(folder + "SWtemp4.wav"), "no wave at all");
+  EXPECT_EQ(Get(folder + "SWtemp12345.wav"), killed);
+  EXPECT_EQ(Get(folder + "other.wav"), killed);
+  EXPECT_TRUE(TTakeFile::FindLeft({folder}).empty()) << "held by the first search";
+}
+
+TEST(TakeFileTest, AMemoryTemporaryFolderSendsTakesToTheStateFolder) {
+  const QByteArray temp = qgetenv("TMPDIR");
+  if (!IsMemoryFilesystem(QStringLiteral("/dev/shm"))) GTEST_SKIP() << "no tmpfs at /dev/shm";
+  QTemporaryDir memory(QStringLiteral("/dev/shm/sonarelle-XXXXXX"));
+  qputenv("TMPDIR", QFile::encodeName(memory.path()));
+  const QString folder = TakeFolder();
+  qputenv("TMPDIR", temp);
+  EXPECT_EQ(folder, qEnvironmentVariable("XDG_STATE_HOME") + "/sonarelle/takes/");
+  EXPECT_EQ(QFileInfo(folder).permissions() & (QFile::ReadOther | QFile::ReadGroup), 0);
+}
+
+}  // namespace

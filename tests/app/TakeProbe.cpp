@@ -1,0 +1,45 @@
+// A recording process for the tests and the benchmark that end one from outside (a kill, a
+// signal): the program's windows as the program makes them, Record as F5 gives it, and the
+// take's path on standard output ("take PATH"). With "--ask-after MS" it stops recording
+// after MS milliseconds, which shows the save dialog, and says "asking" once it shows.
+#include <cstdio>
+
+#include <QAction>
+#include <QFileDialog>
+#include <QTimer>
+
+#include "app/FrmMain.h"
+#include "app/ProgramWindows.h"
+#include "platform/Application.h"
+
+int main(int argc, char** argv) {
+  sonarelle::Application app(argc, argv);
+  const QStringList args = QCoreApplication::arguments();
+  const qsizetype ask = args.indexOf(QStringLiteral("--ask-after"));
+  const int askAfter = ask >= 0 ? args.value(ask + 1).toInt() : -1;
+
+  sonarelle::TProgramWindows windows;
+  sonarelle::TFrmMain& main = *windows.FrmMain;
+  main.show();
+  QTimer::singleShot(0, &main, [&] {
+    main.Item(QStringLiteral("N31"))->trigger();
+    if (!main.FRecording) {
+      QCoreApplication::exit(3);
+      return;
+    }
+    std::printf("take %s\n", qPrintable(main.FTempWave));
+    std::fflush(stdout);
+    if (askAfter >= 0) {
+      QTimer::singleShot(askAfter, &main, [&] { main.Item(QStringLiteral("N32"))->trigger(); });
+    }
+  });
+  QTimer asking;
+  QObject::connect(&asking, &QTimer::timeout, [&] {
+    if (!main.SaveDialog1->isVisible()) return;
+    asking.stop();
+    std::printf("asking\n");
+    std::fflush(stdout);
+  });
+  asking.start(20);
+  return app.exec();
+}

@@ -1,0 +1,158 @@
+// Takes of real recording processes ended from outside: a kill -9 and the signals of a
+// logout, on the test rig's sound server; then the next start offering what was left.
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <csignal>
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "EventWait.h"
+#include "RigAudio.h"
+#include "app/FrmMain.h"
+#include "app/FrmTakes.h"
+#include "app/ProgramWindows.h"
+#include "audio/wavefile/MMWave.h"
+
+namespace sonarelle {
+namespace {
+
+using event_wait::WaitUntil;
+
+// The recording process: the program's windows with Record pressed.
+class TakeProcess {
+ public:
+  explicit TakeProcess(const QStringList& arguments = {}) {
+    process_.start(QStringLiteral(SONARELLE_TAKE_PROBE), arguments);
+    const QByteArray line = ReadLine();
+    if (line.startsWith("take ")) take_ = QString::fromLocal8Bit(line.mid(5).trimmed());
+    recording_.start();
+  }
+  ~TakeProcess() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(10000);
+    }
+  }
+  QString Take() const { return take_; }
+  double Seconds() const { return static_cast<double>(recording_.elapsed()) / 1000.0; }
+  QByteArray ReadLine() {
+    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+    }
+    return process_.readLine();
+  }
+  // Sends `signal` and answers the exit code, -1 when the process did not end by itself.
+  int End(int signal) {
+    ::kill(static_cast<pid_t>(process_.processId()), signal);
+    if (!process_.waitForFinished(20000) || process_.exitStatus() != QProcess::NormalExit) {
+      return -1;
+    }
+    return process_.exitCode();
+  }
+
+ private:
+  QProcess process_;
+  QString take_;
+  QElapsedTimer recording_;
+};
+
+double Seconds(const WaveContents& wave) {
+  return wave.rate > 0 ? static_cast<double>(wave.data.size()) / (4.0 * wave.rate) : 0;
+}
+
+// The rig's "mic" is a 440 Hz sine: a lost stretch breaks its phase.
+void ExpectContinuousTone(const WaveContents& wave) {
+  ASSERT_EQ(wave.channels, 2);
+  ASSERT_EQ(wave.bits, 16);
+  const SineFit fit = FitSine(Channel(wave.data, 16, 2, 0), wave.rate, 440);
+  EXPECT_GT(fit.amplitude, 0.1);
+  EXPECT_LT(fit.residue, 0.05);
+}
+
+TEST(TakeSafetyTest, AKilledTakeHoldsWhatWasRecordedAndIsOfferedAtTheNextStart) {
+  TakeProcess probe;
+  ASSERT_FALSE(probe.Take().isEmpty());
+  event_wait::Pump(1200);
+  {
+    // Another instance starting meanwhile leaves a take being recorded alone.
+    TProgramWindows other;
+    other.FrmMain->show();
+    event_wait::Pump(300);
+    EXPECT_FALSE(other.FrmTakes->isVisible());
+  }
+  event_wait::Pump(1200);
+  const double recorded = probe.Seconds();
+  EXPECT_EQ(probe.End(SIGKILL), -1);
+
+  // As the kill left it: a WAVE file holding all but the last moments.
+  const WaveContents cut = ReadWave(probe.Take());
+  EXPECT_GE(Seconds(cut), recorded - 1.0);
+  ExpectContinuousTone(cut);
+  TMMWave own;
+  own.SetTimeFormat(tfByte);
+  EXPECT_NO_THROW(own.SetFileName(probe.Take()));
+  EXPECT_EQ(own.DataSize(), cut.data.size());
+
+  for (const bool later : {true, false}) {
+    TProgramWindows windows;
+    TFrmMain& main = *windows.FrmMain;
+    main.show();
+    ASSERT_TRUE(WaitUntil([&] { return windows.FrmTakes->isVisible(); }, 5000));
+    ASSERT_EQ(windows.FrmTakes->Takes().size(), 1u);
+    EXPECT_EQ(windows.FrmTakes->Takes().front()->Path(), probe.Take());
+    EXPECT_TRUE(windows.FrmTakes->ListTakes->item(0)->text().contains("0:0"));
+    if (later) {
+      windows.FrmTakes->BtnLater->click();
+      EXPECT_FALSE(windows.FrmTakes->isVisible());
+      EXPECT_TRUE(QFile::exists(probe.Take()));
+      continue;
+    }
+    QTemporaryDir out;
+    const QString saved = out.filePath("kept.wav");
+    QTimer::singleShot(200, &main, [&] {
+      main.SaveDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(saved);
+      static_cast<QDialog*>(main.SaveDialog1)->done(QDialog::Accepted);
+    });
+    windows.FrmTakes->BtnSave->click();
+    EXPECT_FALSE(QFile::exists(probe.Take()));
+    EXPECT_FALSE(windows.FrmTakes->isVisible());
+    const WaveContents kept = ReadWave(saved);
+    EXPECT_TRUE(kept.final);
+    EXPECT_GE(kept.data.size(), cut.data.size()) << "what followed the last update is kept";
+    EXPECT_EQ(kept.data.left(cut.data.size()), cut.data);
+  }
+}
+
+TEST(TakeSafetyTest, LogoutSignalsFinishTheTakeAndKeepIt) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    TakeProcess probe;
+    ASSERT_FALSE(probe.Take().isEmpty());
+    event_wait::Pump(1500);
+    EXPECT_EQ(probe.End(signal), 128 + signal);
+    const WaveContents take = ReadWave(probe.Take());
+    EXPECT_TRUE(take.final) << "finished like Stop recording";
+    EXPECT_GE(Seconds(take), 1.0);
+    ExpectContinuousTone(take);
+  }
+  // While the save dialog asks, the take was stopped already: it stays.
+  TakeProcess asking({QStringLiteral("--ask-after"), QStringLiteral("800")});
+  ASSERT_FALSE(asking.Take().isEmpty());
+  EXPECT_EQ(asking.ReadLine().trimmed(), "asking");
+  EXPECT_EQ(asking.End(SIGHUP), 128 + SIGHUP);
+  const WaveContents take = ReadWave(asking.Take());
+  EXPECT_TRUE(take.final);
+  EXPECT_GE(Seconds(take), 0.8);
+}
+
+}  // namespace
+}  // namespace sonarelle
