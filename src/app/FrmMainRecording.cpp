@@ -63,7 +63,7 @@ QString CopyFile(const QString& source, const QString& target) {
       return in.errorString();
     }
     if (out.write(bytes) != bytes.size()) {
-      const QString error = out.errorString();
+      QString error = out.errorString();
       out.cancelWriting();
       return error;
     }

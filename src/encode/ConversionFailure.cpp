@@ -8,8 +8,8 @@ namespace sonarelle {
 
 QString ConversionFailure(const TMMWave& input, const TMMTrigger& pump,
                           const TMMMP3Encoder& encoder) {
-  if (const QString error = pump.ErrorText(); !error.isEmpty()) return error;
-  if (const QString error = encoder.WriteError(); !error.isEmpty()) return error;
+  if (QString error = pump.ErrorText(); !error.isEmpty()) return error;
+  if (QString error = encoder.WriteError(); !error.isEmpty()) return error;
   if (input.BytesRemaining() > 0) {
     return QStringLiteral("The conversion stopped before the end of the take");
   }

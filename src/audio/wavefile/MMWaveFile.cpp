@@ -70,6 +70,7 @@ void TMMCustomWaveFile::Open() {
       if (overwriteExisting_ || !wave_->HasData()) {
         wave_->CreateFile(wave_->FileName(), GetFormat());
         headerUpdated_ = {};  // the first buffer makes the header count
+        bytesSinceHeader_ = 0;
       } else {
         // Appending continues behind the data already there.
         wave_->SetPosition(wave_->DataSize());
@@ -145,9 +146,17 @@ void TMMCustomWaveFile::WriteBuffer(PWaveHdr lpWaveHdr) {
     return;
   }
   if (headerInterval_ > 0) {
+    // By the clock, and by the audio too: a source that delivers in bursts must not leave
+    // a whole burst behind the header.
     const auto now = std::chrono::steady_clock::now();
-    if (now - headerUpdated_ >= std::chrono::milliseconds(headerInterval_)) {
+    const WAVEFORMATEX* format = wave_->GetFormat();
+    const std::int64_t burst =
+        format != nullptr ? std::int64_t{format->nAvgBytesPerSec} * headerInterval_ / 2000 : 0;
+    bytesSinceHeader_ += bytes;
+    if (now - headerUpdated_ >= std::chrono::milliseconds(headerInterval_) ||
+        (burst > 0 && bytesSinceHeader_ >= burst)) {
       headerUpdated_ = now;
+      bytesSinceHeader_ = 0;
       // A disk that refuses the buffered bytes is full: the same as a failed write.
       if (!wave_->UpdateHeader()) {
         Close();

@@ -40,7 +40,8 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   // The byte that fills silent buffers: 128 for 8-bit PCM, else 0.
   std::uint8_t SilenceByte() const { return silence_; }
   // How often a writer brings the file's header up to date, in milliseconds (0: only on
-  // close), so that a file cut off by a crash or a kill still holds what was recorded.
+  // close), and at least every half of that much audio, so that a file cut off by a crash
+  // or a kill still holds what was recorded.
   int HeaderUpdateInterval() const { return headerInterval_; }
   void SetHeaderUpdateInterval(int value) { headerInterval_ = value < 0 ? 0 : value; }
   static constexpr int kDefaultHeaderUpdateInterval = 500;
@@ -84,6 +85,7 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   std::uint8_t silence_ = 128;
   int headerInterval_ = kDefaultHeaderUpdateInterval;
   std::chrono::steady_clock::time_point headerUpdated_;  // a writer's last header update
+  std::int64_t bytesSinceHeader_ = 0;                    // written since then
 };
 
 // The wave file component as the program's windows hold it.
