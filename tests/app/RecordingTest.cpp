@@ -344,5 +344,20 @@ TEST_F(RecordingTest, ATakeStoppedWhileAnotherConvertsWaitsItsTurn) {
   }
 }
 
+TEST_F(RecordingTest, ALogoutDuringAConversionKeepsTheTakeAndDropsThePartialMp3) {
+  main_->MMTrigger1->SetInterval(15);
+  RecordFor(2000);
+  const QString take = main_->FTempWave;
+  StopAndSaveAs(Out("cut.mp3"));
+  ASSERT_TRUE(main_->FConverting);
+  event_wait::Pump(300);
+  main_->EndSession();
+  EXPECT_FALSE(main_->FConverting);
+  EXPECT_FALSE(QFile::exists(Out("cut.mp3")));
+  EXPECT_TRUE(ReadWave(take).final);
+  event_wait::Pump(100);
+  EXPECT_FALSE(windows_->FrmTakes->isVisible()) << "nothing is asked while the session ends";
+}
+
 }  // namespace
 }  // namespace sonarelle
