@@ -102,9 +102,10 @@ int main(int argc, char** argv) {
     }
     const QByteArray line = probe.readLine();
     if (!line.startsWith("take ")) {
-      std::printf("trial %2d: the recording did not start\n", trial);
       probe.kill();
       probe.waitForFinished();
+      std::printf("trial %2d: the recording did not start: %s\n", trial,
+                  probe.readAllStandardError().right(300).constData());
       continue;
     }
     QElapsedTimer since;
