@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 
@@ -358,15 +359,21 @@ void TMMConnector::UpdateDisplayFormat() {
   if (!connStarted_) {
     // No compression manager here: only PCM can be shown.
     if (chain->wFormatTag != WAVE_FORMAT_PCM) return;
+    std::lock_guard guard(lock_);
     displayFormat_ = CopyFormat(chain);
   }
   HandOutFormat();
 }
 
 void TMMConnector::HandOutFormat() {
-  if (!displayFormat_) return;
-  silence_ = displayFormat_->wBitsPerSample == 8 ? 128 : 0;
-  const WAVEFORMATEX* format = displayFormat_.get();
+  const WAVEFORMATEX* format = nullptr;
+  {
+    std::lock_guard guard(lock_);
+    if (!displayFormat_) return;
+    silence_ = displayFormat_->wBitsPerSample == 8 ? 128 : 0;
+    // Only this thread replaces the format, so the pointer stays good below.
+    format = displayFormat_.get();
+  }
   ForEachDisplay([format](TMMDisplay* d) { d->AdoptFormat(format); });
 }
 
@@ -499,11 +506,12 @@ void TMMConnector::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
 }
 
 void TMMConnector::TakeData(const void* data, std::int32_t length) {
-  if (!enabled_ || connPaused_ || !displayFormat_ || data == nullptr || length <= 0) return;
-  arrival_ = Now();
+  if (!enabled_ || data == nullptr || length <= 0) return;
   {
     std::lock_guard guard(lock_);
-    if (data_.empty()) return;
+    // Pausing, stopping and a new format change these under the lock as well.
+    if (connPaused_ || !displayFormat_ || data_.empty()) return;
+    arrival_ = Now();
     const std::size_t n = std::min(static_cast<std::size_t>(length), data_.size());
     std::memcpy(data_.data(), data, n);
     validBytes_ = static_cast<int>(n);
@@ -523,7 +531,9 @@ void TMMConnector::Trigger() {
   }
   auto& shared = Shared::Instance();
   if (!shared) return;
-  ++pendingTriggers_;
+  // One step: of callers that race here, only one posts a request.
+  int none = 0;
+  if (!pendingTriggers_.compare_exchange_strong(none, 1)) return;
   shared->window->PostMessage(kTriggerMessage, 0, id_);
 }
 
@@ -541,8 +551,14 @@ void TMMConnector::HandleMessage(unsigned msg) {
       }
     }
   } else if (msg == kTriggerMessage) {
+    // Lowered even when the pass raises, and never below 0: a start in between has
+    // cleared the count already.
+    const auto lower = qScopeGuard([this] {
+      int count = pendingTriggers_.load();
+      while (count > 0 && !pendingTriggers_.compare_exchange_weak(count, count - 1)) {
+      }
+    });
     if (enabled_ && running_) RefreshDisplays();
-    --pendingTriggers_;
   }
 }
 
@@ -581,7 +597,9 @@ int TMMConnector::TriggerSearch(int from) const {
   const int block = std::max<int>(f->nBlockAlign, 1);
   const bool wide = f->wBitsPerSample == 16;
   // Stereo data is searched on the left channel.
-  const int level = wide ? triggerLevel_ * 32767 / 100 : 128 + triggerLevel_ * 127 / 100;
+  const int percent = triggerLevel_;
+  const TMMTriggerMode mode = triggerMode_;
+  const int level = wide ? percent * 32767 / 100 : 128 + percent * 127 / 100;
   auto sampleAt = [&](int pos) {
     if (!wide) return static_cast<int>(data_[static_cast<std::size_t>(pos)]);
     std::int16_t v = 0;
@@ -592,8 +610,8 @@ int TMMConnector::TriggerSearch(int from) const {
   int previous = sampleAt(from);
   for (int pos = from + block; pos + block <= validBytes_; pos += block) {
     const int s = sampleAt(pos);
-    const bool up = triggerMode_ == TMMTriggerMode::tmUpFlank && previous < level && s >= level;
-    const bool down = triggerMode_ == TMMTriggerMode::tmDownFlank && previous > level && s <= level;
+    const bool up = mode == TMMTriggerMode::tmUpFlank && previous < level && s >= level;
+    const bool down = mode == TMMTriggerMode::tmDownFlank && previous > level && s <= level;
     if (up || down) return pos - from;
     previous = s;
   }
@@ -642,6 +660,16 @@ void TMMConnector::PaceKind(int kind, int firstSlot, int lastSlot, bool triggerS
   for (int slot = firstSlot; slot <= lastSlot; ++slot) {
     if (slots_[slot] != nullptr) slots_[slot]->ShowData(data_.data() + src);
   }
+}
+
+int TMMConnector::OscopeOffset() const {
+  std::lock_guard guard(lock_);
+  return kinds_[kOscopeKind].offset;
+}
+
+bool TMMConnector::OscopePending() const {
+  std::lock_guard guard(lock_);
+  return kinds_[kOscopeKind].pending;
 }
 
 void TMMConnector::RefreshDisplays() {

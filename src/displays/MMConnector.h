@@ -115,8 +115,8 @@ class TMMConnector : public TMMDSPComponent {
   bool ConnectorStarted() const { return connStarted_; }
   bool ConnectorPaused() const { return connPaused_; }
   // Read offset of the oscilloscope kind and whether it still has frames to show.
-  int OscopeOffset() const { return kinds_[kOscopeKind].offset; }
-  bool OscopePending() const { return kinds_[kOscopeKind].pending; }
+  int OscopeOffset() const;
+  bool OscopePending() const;
 
   static void SetTimeSource(TimeSource source);
   static std::int64_t Now();
@@ -183,27 +183,31 @@ class TMMConnector : public TMMDSPComponent {
   static void LoopPass();
   static void RecomputeHighestSpeed();
 
-  bool enabled_ = true;
+  // Settings and states that the delivering thread and Trigger's callers read while the
+  // user-interface thread changes them are atomic.
+  std::atomic<bool> enabled_{true};
   bool autoConvert_ = true;
-  bool autoTrigger_ = true;
-  bool synchronize_ = true;
+  std::atomic<bool> autoTrigger_{true};
+  std::atomic<bool> synchronize_{true};
   int speed_ = 5000;
-  TMMTriggerMode triggerMode_ = TMMTriggerMode::tmNone;
-  int triggerLevel_ = 0;
+  std::atomic<TMMTriggerMode> triggerMode_{TMMTriggerMode::tmNone};
+  std::atomic<int> triggerLevel_{0};
   bool refreshOnStop_ = true;
-  bool realTime_ = true;
-  std::array<TMMDisplay*, kSlotCount> slots_{};  // not owned
+  std::atomic<bool> realTime_{true};
+  std::array<TMMDisplay*, kSlotCount> slots_{};  // not owned; changed under lock_
 
+  // Guards the display format, the silence byte, the data and the pacing state.
   mutable std::recursive_mutex lock_;
   FormatPtr displayFormat_;
   std::vector<std::uint8_t> data_;
   int validBytes_ = 0;
   std::uint8_t silence_ = 0;
   std::atomic<std::int64_t> arrival_{0};
-  bool connStarted_ = false;
-  bool running_ = false;
-  bool connPaused_ = false;
+  std::atomic<bool> connStarted_{false};
+  std::atomic<bool> running_{false};
+  std::atomic<bool> connPaused_{false};
   bool onPauseTimer_ = false;
+  // Trigger requests posted and not yet handled: 0 or 1.
   std::atomic<int> pendingTriggers_{0};
   std::array<KindState, kKindCount> kinds_{};
   std::intptr_t id_ = 0;  // names the connector in posted messages

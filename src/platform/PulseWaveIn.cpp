@@ -158,6 +158,8 @@ struct Capture {
   static constexpr std::size_t kMaxPending = std::size_t{16} * 1024 * 1024;
   std::size_t frame = 1;
   char silence = 0;
+  // Input is corked: a buffer queued while audio is held comes back at once.
+  bool stopped = true;
   bool failed = false;
   bool closing = false;
 
@@ -221,18 +223,26 @@ struct Capture {
     }
   }
 
-  // Called on the server thread with the loop's lock held.
-  static void OnRead(pa_stream* stream, std::size_t /*bytes*/, void* user) {
-    auto* self = static_cast<Capture*>(user);
-    while (pa_stream_readable_size(stream) > 0) {
+  // Takes everything the stream has readable; the loop's lock is held.
+  void Read() {
+    for (;;) {
+      const std::size_t readable = pa_stream_readable_size(stream);
+      if (readable == 0 || readable == static_cast<std::size_t>(-1)) {
+        return;
+      }
       const void* data = nullptr;
       std::size_t size = 0;
       if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) {
         return;
       }
-      self->Feed(static_cast<const char*>(data), size);
+      Feed(static_cast<const char*>(data), size);
       pa_stream_drop(stream);
     }
+  }
+
+  // Called on the server thread with the loop's lock held.
+  static void OnRead(pa_stream* /*stream*/, std::size_t /*bytes*/, void* user) {
+    static_cast<Capture*>(user)->Read();
   }
 
   // Called on the server thread: a source that goes away or a dead server fails the stream.
@@ -478,19 +488,35 @@ class PulseWaveIn final : public WaveInDriver {
     *buffer.flags = (*buffer.flags & ~kWaveInDone) | kWaveInInQueue;
     capture->queue.push_back(buffer);
     capture->Drain();
+    // Stopped, nothing more comes to fill it up.
+    if (capture->stopped && capture->filled > 0) {
+      capture->ReturnFront();
+    }
     return MMSYSERR_NOERROR;
   }
 
   MMRESULT Start(WaveInHandle handle) override {
     PulseMainloop::Lock lock(loop_);
-    return Cork(handle, false);
+    const MMRESULT result = Cork(handle, false);
+    if (result == MMSYSERR_NOERROR) {
+      Find(handle)->stopped = false;
+    }
+    return result;
   }
 
   MMRESULT Stop(WaveInHandle handle) override {
     PulseMainloop::Lock lock(loop_);
     const MMRESULT result = Cork(handle, true);
     Capture* capture = Find(handle);
-    if (capture != nullptr && capture->filled > 0 && !capture->queue.empty()) {
+    if (capture == nullptr) {
+      return result;
+    }
+    capture->stopped = true;
+    // What the server sent before the cork took effect belongs to the take.
+    if (!capture->failed) {
+      capture->Read();
+    }
+    if (capture->filled > 0 && !capture->queue.empty()) {
       capture->ReturnFront();
     }
     return result;
@@ -503,6 +529,7 @@ class PulseWaveIn final : public WaveInDriver {
     if (capture == nullptr) {
       return result;
     }
+    capture->stopped = true;
     // What the server still holds is older than anything recorded after a restart.
     if (!capture->failed) {
       loop_.Finish(pa_stream_flush(capture->stream, nullptr, nullptr));
@@ -512,6 +539,15 @@ class PulseWaveIn final : public WaveInDriver {
       capture->ReturnFront();
     }
     return capture->failed ? MMSYSERR_NOERROR : result;
+  }
+
+  std::uint32_t HeldBytes(WaveInHandle handle) override {
+    PulseMainloop::Lock lock(loop_);
+    const Capture* capture = Find(handle);
+    if (capture == nullptr) {
+      return 0;
+    }
+    return static_cast<std::uint32_t>(capture->pending.size()) + capture->filled;
   }
 
  private:

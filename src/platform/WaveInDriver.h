@@ -93,10 +93,16 @@ class WaveInDriver {
   virtual MMRESULT UnprepareHeader(WaveInHandle handle, const WaveInBuffer& buffer) = 0;
   virtual MMRESULT AddBuffer(WaveInHandle handle, const WaveInBuffer& buffer) = 0;
   virtual MMRESULT Start(WaveInHandle handle) = 0;
-  // Stops input; the buffer being filled comes back at once if it holds data.
+  // Stops input; what was captured until then stays with the driver, and the buffer being
+  // filled comes back at once if it holds data. While stopped, a buffer queued when the
+  // driver still holds audio comes back at once, filled as far as that audio goes.
   virtual MMRESULT Stop(WaveInHandle handle) = 0;
-  // Stops input and gives back every queued buffer before returning.
+  // Stops input, drops what it still holds and gives back every queued buffer before
+  // returning.
   virtual MMRESULT Reset(WaveInHandle handle) = 0;
+  // Bytes captured that no buffer has carried back yet: what waits for a buffer and what
+  // the buffer being filled holds; 0 for an unknown handle.
+  virtual std::uint32_t HeldBytes(WaveInHandle handle) = 0;
 };
 
 // The driver on the PulseAudio server named by PULSE_SERVER (or the user's default): the

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -295,6 +296,38 @@ TEST_F(ConnectorTest, TriggerOnDemandAndTriggerSearch) {
   connector_->Trigger();
   EXPECT_EQ(Shown(), 1100);
   EXPECT_EQ(connector_->OscopeOffset(), 400 + 348);
+}
+
+// Requests from several threads at the same moment, while the user-interface thread handles
+// nothing: only one of them is posted, so one refresh pass answers the whole burst, and the
+// next burst is answered again.
+TEST_F(ConnectorTest, ConcurrentTriggersPostOneRequest) {
+  connector_->SetAutoTrigger(false);
+  connector_->SetSynchronize(false);
+  StartChain(4096);
+  constexpr int kThreads = 4;
+  int extraPasses = 0;
+  for (int round = 0; round < 1000; ++round) {
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    threads.reserve(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&] {
+        ++ready;
+        while (!go) std::this_thread::yield();
+        connector_->Trigger();
+      });
+    }
+    while (ready < kThreads) std::this_thread::yield();
+    const int before = passes_;
+    go = true;
+    for (std::thread& t : threads) t.join();
+    ASSERT_TRUE(ProcessUntil([&] { return passes_ > before; })) << "round " << round;
+    QCoreApplication::processEvents();
+    extraPasses += passes_ - before - 1;
+  }
+  EXPECT_EQ(extraPasses, 0);
 }
 
 }  // namespace

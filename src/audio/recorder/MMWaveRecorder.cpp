@@ -19,7 +19,9 @@ void TMMWaveRecorder::Hook() {
   waveFile_->Wave().SetFileMustExist(false);
   waveFile_->OnChange = [this](TMMComponent*) {
     formatLock_ = true;
-    StopRecording();
+    // The wave has finished the old file already; nothing more can go into it.
+    waveIn_->StopDeviceAtOnce();
+    waveIn_->CloseDevice();
     if (OnChange) {
       OnChange(this);
     }

@@ -5,6 +5,8 @@
 #include <deque>
 #include <utility>
 
+#include <QScopeGuard>
+
 #include "audio/chain/UIWait.h"
 #include "platform/CaptionedMessage.h"
 #include "platform/MessageWindow.h"
@@ -84,6 +86,7 @@ class TWaveInThread : public TMMDSPThread {
       if (message.first != owner_->handle_.load()) {
         continue;
       }
+      owner_->DataHandedOver();
       try {
         owner_->HandleData(static_cast<PWaveHdr>(message.second));
       } catch (const std::exception& error) {
@@ -367,6 +370,9 @@ void TMMCustomWaveIn::QueueHeader(PWaveHdr header) {
 }
 
 void TMMCustomWaveIn::Notify(unsigned msg, WaveInHandle handle, void* buffer, MMRESULT code) {
+  if (msg == MM_WIM_DATA) {
+    ++dataInTransit_;
+  }
   if (msg == MM_WIM_DATA && callBackMode_ == TMMCBMode::cmThread && thread_ != nullptr) {
     thread_->Post(handle, buffer);
     return;
@@ -389,6 +395,7 @@ void TMMCustomWaveIn::WindowMessage(unsigned msg, std::uintptr_t wParam, std::in
         state_ = wsClosed;
         break;
       case MM_WIM_DATA:
+        DataHandedOver();
         // The message carries our own header back; the handle check above drops stale ones.
         HandleData(reinterpret_cast<PWaveHdr>(lParam));  // NOLINT(performance-no-int-to-ptr)
         break;
@@ -418,7 +425,7 @@ void TMMCustomWaveIn::HandleData(PWaveHdr header) {
   if (header == nullptr || (state_.load() & wsStarted) == 0) {
     return;
   }
-  if (resetting_.load() || stopping_.load()) {
+  if (resetting_.load() || (stopping_.load() && !draining_.load())) {
     if (!resetting_.load() && header->dwBytesRecorded > 0) {
       BufferReady(header);
     }
@@ -445,6 +452,50 @@ void TMMCustomWaveIn::HandleData(PWaveHdr header) {
     throw;
   }
   FinishHandler();
+}
+
+void TMMCustomWaveIn::DataHandedOver() {
+  int count = dataInTransit_.load();
+  while (count > 0 && !dataInTransit_.compare_exchange_weak(count, count - 1)) {
+  }
+}
+
+bool TMMCustomWaveIn::LimitReached() const {
+  return maxRecordTime_ > 0 && bytesRecorded_.load() >= byteLimit_;
+}
+
+// After the driver stopped: buffers keep being handled as while recording, handed down and
+// queued again, until neither the driver nor the message queue holds audio of the take.
+// Ends when the device stops or closes meanwhile, and after about a second without
+// progress.
+void TMMCustomWaveIn::DrainDriver() {
+  const WaveInHandle handle = handle_.load();
+  const bool dispatch = callBackMode_ == TMMCBMode::cmWindow && IsMainThread();
+  std::uint32_t lastHeld = 0;
+  int lastInTransit = 0;
+  std::int64_t lastBytes = bytesRecorded_.load();
+  for (int idle = 0; idle < kWaitSteps;) {
+    if (handle_.load() != handle || (state_.load() & (wsStarted | wsPaused)) == 0 ||
+        stopPending_.load() || LimitReached()) {
+      break;
+    }
+    const std::uint32_t held = driver_.HeldBytes(handle);
+    const int inTransit = dataInTransit_.load();
+    if (held == 0 && inTransit == 0 && inCallback_.load() == 0) {
+      break;
+    }
+    const std::int64_t bytes = bytesRecorded_.load();
+    if (held != lastHeld || inTransit != lastInTransit || bytes != lastBytes) {
+      idle = 0;
+      lastHeld = held;
+      lastInTransit = inTransit;
+      lastBytes = bytes;
+    } else {
+      ++idle;
+    }
+    WaitKeepingUIAlive(kWaitStepMs, dispatch);
+  }
+  draining_ = false;
 }
 
 void TMMCustomWaveIn::FinishHandler() {
@@ -513,6 +564,8 @@ void TMMCustomWaveIn::OpenDevice() {
   resetting_ = false;
   stopping_ = false;
   stopPosted_ = false;
+  draining_ = false;
+  dataInTransit_ = 0;
   try {
     if (!FormatSupported(deviceId_, GetFormat())) {
       Error(QStringLiteral("WaveInOpen:\n\rThe actual device can't record this format"));
@@ -662,17 +715,37 @@ void TMMCustomWaveIn::StopDevice() {
   if ((state_.load() & (wsStarted | wsPaused)) == 0) {
     return;
   }
+  const WaveInHandle handle = handle_.load();
+  // What was captured up to now belongs to the take. A stop asked for inside a buffer
+  // handler ends at that buffer, the limit ends the take exactly where it is, and a device
+  // being destroyed hands nothing more down.
+  const bool drain = inCallback_.load() == 0 && !stopPending_.load() && !draining_.load() &&
+                     !LimitReached() && !dropHeld_ && (ComponentState() & csDestroying) == 0;
   try {
     {
       std::unique_lock<std::mutex> guard(lock_);
+      // Set first, so that no buffer coming back from here on is kept from the queue.
+      if (drain) {
+        draining_ = true;
+      }
       stopping_ = true;
-      MMRESULT result = driver_.Stop(handle_.load());
+      const MMRESULT result = driver_.Stop(handle);
       if (result != MMSYSERR_NOERROR) {
         guard.unlock();
         DeviceError("WaveInStop:\n\r", result);
       }
+    }
+    if (drain) {
+      DrainDriver();
+      // A message handled meanwhile may have finished the stop already.
+      if (handle_.load() != handle || (state_.load() & (wsStarted | wsPaused)) == 0) {
+        return;
+      }
+    }
+    {
+      std::unique_lock<std::mutex> guard(lock_);
       resetting_ = true;
-      result = driver_.Reset(handle_.load());
+      const MMRESULT result = driver_.Reset(handle);
       if (result != MMSYSERR_NOERROR) {
         guard.unlock();
         DeviceError("WaveInReset:\n\r", result);
@@ -692,10 +765,19 @@ void TMMCustomWaveIn::StopDevice() {
     }
     Stop();
   } catch (...) {
+    if (drain) {
+      draining_ = false;
+    }
     FireError();
     CloseDevice();
     throw;
   }
+}
+
+void TMMCustomWaveIn::StopDeviceAtOnce() {
+  dropHeld_ = true;
+  const auto restore = qScopeGuard([this] { dropHeld_ = false; });
+  StopDevice();
 }
 
 void TMMCustomWaveIn::CloseDevice() {

@@ -97,6 +97,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   virtual void PauseDevice();
   virtual void RestartDevice();
   virtual void StopDevice();
+  // Stops as StopDevice does but drops the audio the driver still holds: for a chain that
+  // can take no more (its file is already finished).
+  void StopDeviceAtOnce();
 
   TNotifyEvent OnError;
   TNotifyEvent OnOpen;
@@ -124,6 +127,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   void QueueHeader(PWaveHdr header);
   void HandleData(PWaveHdr header);
   void FinishHandler();
+  void DataHandedOver();
+  bool LimitReached() const;
+  void DrainDriver();
   void Notify(unsigned msg, WaveInHandle handle, void* buffer, MMRESULT code);
   void WindowMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam);
   void StartThread();
@@ -162,6 +168,11 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   std::atomic<bool> resetting_{false};
   std::atomic<bool> stopPosted_{false};
   std::atomic<bool> closing_{false};
+  // Stopping, but buffers still carry what the driver captured before the stop.
+  std::atomic<bool> draining_{false};
+  // Data notifications on their way to the handler (posted, not yet handled).
+  std::atomic<int> dataInTransit_{0};
+  bool dropHeld_ = false;  // the stop under way drops what the driver holds
   QString threadError_;
 };
 

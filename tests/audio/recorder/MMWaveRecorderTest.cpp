@@ -4,7 +4,11 @@
 
 #include "support/ErrorText.h"
 
+#include <chrono>
+#include <thread>
+
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -91,6 +95,54 @@ TEST(WaveRecorder, TwoSecondsOfMicAreContinuous) {
   EXPECT_GE(wave.data.size(), 2 * 176400);
   EXPECT_LT(wave.data.size(), 2 * 176400 + 2048);
   EXPECT_EQ(wave.data.size(), take.bytes);
+  for (int channel = 0; channel < 2; ++channel) {
+    const std::vector<double> samples = Channel(wave.data, 16, 2, channel);
+    const SineFit fit = FitSine(samples, 44100, 440);
+    EXPECT_GT(fit.amplitude, 0.01);
+    EXPECT_LT(fit.residue, 0.05) << "the tone's phase breaks somewhere";
+    EXPECT_LT(LargestStep(samples), fit.amplitude * 2 * M_PI * 440 / 44100 * 1.2);
+  }
+}
+
+// The main thread stalls right before Stop is pressed, long enough for every buffer to come
+// back filled and more audio to wait in the driver. Stop still keeps all of it: the file
+// covers the time up to the press and the tone runs on without a break. The rig's sine
+// sources hand out two-second blocks, so the tone comes from a sine played into a sink of
+// its own, whose monitor delivers in time like a sound card.
+TEST(WaveRecorder, StopAfterAStallKeepsEverythingUpToThePress) {
+  const QString sink = Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                              QStringLiteral("sink_name=tone")});
+  ASSERT_FALSE(sink.isEmpty());
+  const QString sine = Pactl({QStringLiteral("load-module"), QStringLiteral("module-sine"),
+                              QStringLiteral("sink=tone"), QStringLiteral("frequency=440")});
+  const auto unload = qScopeGuard([&] {
+    Pactl({QStringLiteral("unload-module"), sine});
+    Pactl({QStringLiteral("unload-module"), sink});
+  });
+  ASSERT_FALSE(sine.isEmpty());
+  Take take;                         // counts the devices after the new source came
+  take.recorder->SetNumBuffers(50);  // 0.58 s: the stall outlasts them
+  take.Quality(44100, b16Bit, mStereo);
+  take.Start(QStringLiteral("tone.monitor"));
+  // The sink may take a while to wake up; time runs from the first buffer on.
+  ASSERT_TRUE(WaitUntil([&] { return take.bytes > 0; }, 10000));
+  QElapsedTimer clock;
+  clock.start();
+  const std::int64_t first = take.bytes;
+  ASSERT_TRUE(WaitUntil([&] { return take.bytes > first + 44100; }, 10000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // dispatches nothing
+  const double pressed = static_cast<double>(clock.elapsed()) / 1000;
+  take.recorder->StopRecording();
+  EXPECT_EQ(take.stops, 1);
+  take.recorder->Close();
+
+  const WaveContents wave = ReadWave(take.file);
+  ASSERT_TRUE(wave.final);
+  EXPECT_EQ(wave.data.size(), take.bytes);
+  // Not yet sent at the press: the 20 ms fragment the driver asks for and as much again
+  // of the sink's latency; 60 ms leaves room for a late wake-up of the server.
+  const double seconds = static_cast<double>(wave.data.size() - first) / 176400;
+  EXPECT_GT(seconds, pressed - 0.06) << "pressed " << pressed << " s after the first buffer";
   for (int channel = 0; channel < 2; ++channel) {
     const std::vector<double> samples = Channel(wave.data, 16, 2, channel);
     const SineFit fit = FitSine(samples, 44100, 440);

@@ -42,13 +42,17 @@ MMRESULT FailingWaveInDriver::Open(WaveInHandle* handle, int deviceId, const Wav
   }
   WaveInNotify filtered = [this, notify](unsigned msg, WaveInHandle h, void* buffer,
                                          MMRESULT code) {
-    if ((msg == MM_WIM_OPEN && dropOpen_) || (msg == MM_WIM_DATA && resetting_)) {
+    if ((msg == MM_WIM_OPEN && dropOpen_) || (msg == MM_WIM_DATA && keeping_)) {
       return;
     }
     notify(msg, h, buffer, code);
   };
-  resetting_ = false;
-  return real_.Open(handle, deviceId, format, filtered, false);
+  keeping_ = false;
+  const MMRESULT result = real_.Open(handle, deviceId, format, filtered, false);
+  if (result == MMSYSERR_NOERROR) {
+    lastHandle_ = *handle;
+  }
+  return result;
 }
 
 MMRESULT FailingWaveInDriver::Close(WaveInHandle handle) {
@@ -90,6 +94,7 @@ MMRESULT FailingWaveInDriver::Stop(WaveInHandle handle) {
   if (MMRESULT code = Check(Op::Stop)) {
     return code;
   }
+  keeping_ = keeping_.load() || keepOnStop_;
   return real_.Stop(handle);
 }
 
@@ -97,6 +102,10 @@ MMRESULT FailingWaveInDriver::Reset(WaveInHandle handle) {
   if (MMRESULT code = Check(Op::Reset)) {
     return code;
   }
-  resetting_ = keepOnReset_;
+  keeping_ = keeping_.load() || keepOnReset_;
   return real_.Reset(handle);
+}
+
+std::uint32_t FailingWaveInDriver::HeldBytes(WaveInHandle handle) {
+  return real_.HeldBytes(handle);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <utility>
 
@@ -23,7 +24,11 @@ class FailingWaveInDriver : public sonarelle::WaveInDriver {
   void DropOpenNotification(bool value) { dropOpen_ = value; }
   // Buffers that come back after a reset are never reported.
   void KeepBuffersOnReset(bool value) { keepOnReset_ = value; }
+  // Buffers that come back after a stop (or a reset) are never reported.
+  void KeepBuffersOnStop(bool value) { keepOnStop_ = value; }
   int Calls(Op op) const;
+  // The handle of the last device opened.
+  sonarelle::WaveInHandle LastHandle() const { return lastHandle_; }
 
   int GetNumDevs() override;
   sonarelle::MMRESULT GetDevCaps(int deviceId, sonarelle::WaveInCaps& caps) override;
@@ -41,6 +46,7 @@ class FailingWaveInDriver : public sonarelle::WaveInDriver {
   sonarelle::MMRESULT Start(sonarelle::WaveInHandle handle) override;
   sonarelle::MMRESULT Stop(sonarelle::WaveInHandle handle) override;
   sonarelle::MMRESULT Reset(sonarelle::WaveInHandle handle) override;
+  std::uint32_t HeldBytes(sonarelle::WaveInHandle handle) override;
 
  private:
   // The failure code for this call of `op`, or 0.
@@ -50,9 +56,11 @@ class FailingWaveInDriver : public sonarelle::WaveInDriver {
   std::map<Op, std::pair<sonarelle::MMRESULT, int>> failures_;
   std::map<Op, int> calls_;
   int deviceCount_ = -1;
+  sonarelle::WaveInHandle lastHandle_ = 0;
   bool dropOpen_ = false;
   bool keepOnReset_ = false;
-  bool resetting_ = false;
+  bool keepOnStop_ = false;
+  std::atomic<bool> keeping_{false};  // read on the driver's thread
 };
 
 // A wave-in device on any driver table.

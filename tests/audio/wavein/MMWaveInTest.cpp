@@ -4,6 +4,9 @@
 
 #include "support/ErrorText.h"
 
+#include <chrono>
+#include <thread>
+
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -286,6 +289,25 @@ TEST(WaveInFailures, StopDoesNotHangOnBuffersThatNeverReturn) {
   rec.device.StopDevice();
   EXPECT_LT(timer.elapsed(), 30000);
   EXPECT_EQ(rec.stops, 1);
+  rec.device.CloseDevice();
+  EXPECT_EQ(rec.device.State(), TMMCustomWaveIn::wsClosed);
+}
+
+// The driver holds audio when the stop comes (the rig's source hands out two seconds at once
+// and nothing is handled meanwhile), but no buffer comes back any more to carry it: the stop
+// gives up after a while without progress and finishes.
+TEST(WaveInFailures, StopDoesNotHangOnHeldAudioThatNeverComesBack) {
+  FailingWaveInDriver driver(PulseWaveInDriver());
+  driver.KeepBuffersOnStop(true);
+  Recording rec(driver);
+  rec.device.SetDeviceID(RigDevice(QStringLiteral("mic")));
+  rec.device.SetNumBuffers(2);
+  rec.device.StartDevice();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_GT(driver.HeldBytes(driver.LastHandle()), 4096U);
+  rec.device.StopDevice();
+  EXPECT_EQ(rec.stops, 1);
+  EXPECT_EQ(rec.buffers, 2);  // the two that came back before the stop
   rec.device.CloseDevice();
   EXPECT_EQ(rec.device.State(), TMMCustomWaveIn::wsClosed);
 }
