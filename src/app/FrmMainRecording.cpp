@@ -154,24 +154,31 @@ void TFrmMain::N31Click() {
 }
 
 void TFrmMain::N32Click() {
-  FRecording = false;
-  MMWaveRecorder1->StopRecording();
-  MMWaveRecorder1->Close();
+  // Stopping waits for the device while other events run: a second press must not stop
+  // and ask again inside the first. A failure below leaves the command for a second try.
+  Enable("N32", false);
+  try {
+    FRecording = false;
+    MMWaveRecorder1->StopRecording();
+    MMWaveRecorder1->Close();
 
-  if (FTake) {
-    QString target;
-    const bool chosen = AskSaveName(FTake->Path(), target);
-    // The program is ending: the take stays, offered again at the next start.
-    if (FSessionEnding) return;
-    if (!chosen) {
-      FTake->Remove();
-      FTake.reset();
-    } else {
-      SaveTakeAs(FTake, target);
+    if (FTake) {
+      QString target;
+      const bool chosen = AskSaveName(FTake->Path(), target);
+      // The program is ending: the take stays, offered again at the next start.
+      if (FSessionEnding) return;
+      if (!chosen) {
+        FTake->Remove();
+        FTake.reset();
+      } else {
+        SaveTakeAs(FTake, target);
+      }
     }
+  } catch (...) {
+    Enable("N32", true);
+    throw;
   }
   Enable("N31", true);
-  Enable("N32", false);
 }
 
 bool TFrmMain::AskSaveName(const QString& takePath, QString& target) {

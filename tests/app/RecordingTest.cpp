@@ -165,7 +165,10 @@ TEST_F(RecordingTest, ATakeSavedAsWavHoldsTheRecordedSamples) {
   EXPECT_TRUE(QFileInfo(temp).fileName().startsWith("SWtemp"));
 
   // The temporary file as the recorder finished it, for comparison.
-  StopAndSaveAs(Out("take.wav"), [&] { QFile::copy(temp, Out("recorded.wav")); });
+  StopAndSaveAs(Out("take.wav"), [&] {
+    QFile::copy(temp, Out("recorded.wav"));
+    EXPECT_FALSE(main_->Item("N32")->isEnabled()) << "a second press would stop inside the first";
+  });
   EXPECT_TRUE(main_->Item("N31")->isEnabled());
   EXPECT_FALSE(main_->Item("N32")->isEnabled());
   EXPECT_FALSE(QFile::exists(temp)) << "the temporary take goes once it is saved";
