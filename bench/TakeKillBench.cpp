@@ -22,22 +22,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 
+#include "BenchRig.h"
 #include "audio/wavefile/WaveIO.h"
 
 using namespace sonarelle;
 
 namespace {
-
-bool Rig(const char* action, const QString& dir) {
-  QProcess rig;
-  rig.setProcessChannelMode(QProcess::ForwardedChannels);
-  rig.start(QStringLiteral(SONARELLE_SOURCE_DIR "/scripts/sound-rig.sh"),
-            {QString::fromUtf8(action), dir});
-  return rig.waitForFinished(30000) && rig.exitCode() == 0;
-}
 
 // Raw audio of the file as sox reads it, or empty when sox refuses it.
 QByteArray SoxRaw(const QString& path, bool& readable) {
@@ -73,18 +65,17 @@ double PhaseBreak(const QByteArray& pcm) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int trials = argc > 1 ? std::max(1, QString::fromUtf8(argv[1]).toInt()) : 50;
-  QTemporaryDir dir(QStringLiteral("/tmp/sonarelle-bench-XXXXXX"));
-  const QString rigDir = dir.filePath(QStringLiteral("rig"));
-  if (!Rig("start", rigDir)) {
+  BenchRig rig;
+  if (!rig.Started()) {
     std::fprintf(stderr, "the sound rig did not start\n");
     return 1;
   }
-  QDir().mkpath(dir.filePath(QStringLiteral("tmp")));
-  QDir().mkpath(dir.filePath(QStringLiteral("state")));
+  QDir().mkpath(rig.FilePath(QStringLiteral("tmp")));
+  QDir().mkpath(rig.FilePath(QStringLiteral("state")));
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + rigDir + "/native");
-  env.insert(QStringLiteral("TMPDIR"), dir.filePath(QStringLiteral("tmp")));
-  env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+  env.insert(QStringLiteral("PULSE_SERVER"), rig.Server());
+  env.insert(QStringLiteral("TMPDIR"), rig.FilePath(QStringLiteral("tmp")));
+  env.insert(QStringLiteral("XDG_STATE_HOME"), rig.FilePath(QStringLiteral("state")));
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
 
   std::mt19937 random(std::random_device{}());
@@ -145,6 +136,5 @@ int main(int argc, char** argv) {
               worstLost <= 0 ? " (none: the rig's source starts about a second ahead)" : "");
   std::printf("worst audio past the header's last update: %.2f s\n", worstUnheaded);
   std::printf("worst phase break of the tone: %.4f of its peak\n", worstBreak);
-  Rig("stop", rigDir);
   return passed == trials ? 0 : 1;
 }

@@ -18,10 +18,10 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
+#include "BenchRig.h"
 #include "audio/recorder/MMWaveRecorder.h"
 
 using namespace sonarelle;
@@ -33,14 +33,6 @@ double CpuSeconds() {
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-bool Rig(const char* action, const QString& dir) {
-  QProcess rig;
-  rig.setProcessChannelMode(QProcess::ForwardedChannels);
-  rig.start(QStringLiteral(SONARELLE_SOURCE_DIR "/scripts/sound-rig.sh"),
-            {QString::fromUtf8(action), dir});
-  return rig.waitForFinished(30000) && rig.exitCode() == 0;
 }
 
 int RigDevice(const QString& server, const QString& name) {
@@ -85,13 +77,12 @@ std::vector<double> LeftChannel(const QString& fileName) {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int seconds = argc > 1 ? std::max(1, QString::fromUtf8(argv[1]).toInt()) : 60;
-  QTemporaryDir dir(QStringLiteral("/tmp/sonarelle-bench-XXXXXX"));
-  const QString rigDir = dir.filePath(QStringLiteral("rig"));
-  if (!Rig("start", rigDir)) {
+  BenchRig rig;
+  if (!rig.Started()) {
     std::fprintf(stderr, "the sound rig did not start\n");
     return 1;
   }
-  const QString server = QStringLiteral("unix:") + rigDir + QStringLiteral("/native");
+  const QString server = rig.Server();
   qputenv("PULSE_SERVER", server.toUtf8());
 
   // Both cores busy with another process the whole time.
@@ -116,7 +107,7 @@ int main(int argc, char** argv) {
     recorder.SetBitLength(b16Bit);
     recorder.SetMode(mStereo);
     recorder.SetDeviceID(RigDevice(server, QStringLiteral("mic")));
-    recorder.SetFileName(dir.filePath(QStringLiteral("take.wav")));
+    recorder.SetFileName(rig.FilePath(QStringLiteral("take.wav")));
     recorder.OnData = [&](TMMDSPComponent*, PWaveHdr header) {
       bytes += header->dwBytesRecorded;
       ++buffers;
@@ -157,7 +148,7 @@ int main(int argc, char** argv) {
   }
 
   // A lost stretch breaks the tone: count steps steeper than the sine allows.
-  const std::vector<double> left = LeftChannel(dir.filePath(QStringLiteral("take.wav")));
+  const std::vector<double> left = LeftChannel(rig.FilePath(QStringLiteral("take.wav")));
   double peak = 0;
   for (double v : left) {
     peak = std::max(peak, std::abs(v));
@@ -173,6 +164,5 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("phase breaks in the 440 Hz tone: %d\n", breaks);
-  Rig("stop", rigDir);
   return 0;
 }

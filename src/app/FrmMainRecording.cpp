@@ -243,7 +243,9 @@ void TFrmMain::StartConversion() {
     MMTrigger1->StartPump();
   } catch (...) {
     // Not the take: an output the encoder made for it goes.
-    if (MMMP3Encoder1->OutputCreated()) QFile::remove(job.target);
+    if (MMMP3Encoder1->OutputCreated() && MMMP3Encoder1->FileName() == job.target) {
+      QFile::remove(job.target);
+    }
     if (FConversions.size() == 1 && FrmWaiting != nullptr) {
       FrmWaiting->Timer1->stop();
       FrmWaiting->hide();

@@ -67,6 +67,7 @@ TMMMP3Encoder::~TMMMP3Encoder() {
 void TMMMP3Encoder::SetFileName(const QString& value) {
   if (opened_) throw Exception(std::string(kChangeWhileDeviceOpen));
   fileName_ = value;
+  outputCreated_ = false;
 }
 
 void TMMMP3Encoder::SetFileType(TMMMP3FileType value) {

@@ -86,7 +86,8 @@ class TMMMP3Encoder : public TMMDSPComponent {
   // Why a write failed and closed the encoder (a full disk, a write error), or empty.
   // Cleared by the next Open.
   QString WriteError() const { return writeError_; }
-  // Whether the last Open created the output file, which is then this encoder's to remove.
+  // Whether the last Open created the output file of FileName, which is then this
+  // encoder's to remove.
   bool OutputCreated() const { return outputCreated_; }
   // The record handed to the library at the last Open.
   const BE_CONFIG& Config() const { return config_; }

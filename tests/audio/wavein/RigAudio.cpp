@@ -99,6 +99,17 @@ double LargestStep(const std::vector<double>& samples) {
   return largest;
 }
 
+void ExpectUnbrokenTone(const QByteArray& pcm, int channels, double frequency) {
+  for (int channel = 0; channel < channels; ++channel) {
+    const std::vector<double> samples = Channel(pcm, 16, channels, channel);
+    const SineFit fit = FitSine(samples, 44100, frequency);
+    EXPECT_GT(fit.amplitude, 0.01) << "channel " << channel;
+    EXPECT_LT(fit.residue, 0.05) << "the tone's phase breaks somewhere in channel " << channel;
+    EXPECT_LT(LargestStep(samples), fit.amplitude * 2 * M_PI * frequency / 44100 * 1.2)
+        << "channel " << channel;
+  }
+}
+
 WaveContents ReadWave(const QString& fileName) {
   WaveContents contents;
   QFile file(fileName);

@@ -29,6 +29,10 @@ SineFit FitSine(const std::vector<double>& samples, double rate, double frequenc
 // The largest step between neighbouring samples.
 double LargestStep(const std::vector<double>& samples);
 
+// Checks, in the calling test, that every channel of 16-bit PCM at 44100 Hz carries a sine
+// of `frequency` whose phase runs on without a break and without a jump.
+void ExpectUnbrokenTone(const QByteArray& pcm, int channels, double frequency);
+
 // A finished WAVE file: header sizes that agree with the file, its format and its data.
 struct WaveContents {
   bool final = false;
