@@ -86,14 +86,29 @@ void InitGStreamer() {
 // What GStreamer's threads share with the device for one opened pipeline. The bus handler
 // and the video sink's callbacks run on GStreamer's threads and reach the device only
 // through this: they record what happened and post a message carrying `generation`, so a
-// message from a pipeline that has since been closed is recognised and dropped.
+// message from a pipeline that has since been closed, or from a run of it that has since
+// been restarted, is recognised and dropped.
 class PipelineLink {
  public:
   PipelineLink(std::uint64_t generation, MessageWindow* window, QByteArray soundFont)
       : generation_(generation), soundFont_(std::move(soundFont)), window_(window) {}
 
-  std::uint64_t Generation() const { return generation_; }
+  std::uint64_t Generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
+  }
   const QByteArray& SoundFont() const { return soundFont_; }
+
+  // A new run of the pipeline: what the last run recorded is forgotten, and messages it
+  // posted carry the old generation. Called while no streaming thread runs.
+  void Restart(std::uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    generation_ = generation;
+    frame_ = QImage();
+    framePosted_ = false;
+    error_.clear();
+    failed_ = false;
+  }
 
   // From now on nothing is posted; called before the pipeline is shut down.
   void Detach() {
@@ -150,7 +165,7 @@ class PipelineLink {
     if (window_) window_->PostMessage(msg, generation_);
   }
 
-  const std::uint64_t generation_;
+  std::uint64_t generation_;
   const QByteArray soundFont_;
   mutable std::mutex mutex_;
   MessageWindow* window_;
@@ -495,17 +510,18 @@ bool MediaDevice::Impl::WaitForState(Clock::duration timeout) {
   }
 }
 
+// The pipeline starts again from READY rather than seeking: a flushing seek empties the
+// sound server's stream while it is corked (stopped or at the end), and under load that
+// stream's clock then at times jumps far ahead, which freezes the position at the start and
+// keeps the end from ever coming. From READY the sound output opens a fresh stream.
 void MediaDevice::Impl::SeekToStart() {
-  const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT);
-  if (!gst_element_seek_simple(pipeline, GST_FORMAT_TIME, flags, 0)) {
-    // A stream that cannot seek starts again from the beginning.
-    gst_element_set_state(pipeline, GST_STATE_READY);
-    gst_element_set_state(pipeline,
-                          mode == MediaMode::kPlaying ? GST_STATE_PLAYING : GST_STATE_PAUSED);
-  }
-  WaitForState(kSeekTimeout);
+  gst_element_set_state(pipeline, GST_STATE_READY);  // every streaming thread has stopped
+  link->Restart(++generation);
   ended = false;
   positionMs = 0;
+  gst_element_set_state(pipeline,
+                        mode == MediaMode::kPlaying ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+  WaitForState(kSeekTimeout);
 }
 
 void MediaDevice::Impl::Play() {
