@@ -161,6 +161,7 @@ TFrmMain::TFrmMain(QWidget* parent)
   BuildMenus();
   BuildControls();
   CreateRecordingComponents();
+  MediaPlayer1->OnNotify = [this](TMediaPlayer* sender) { MediaPlayer1Notify(sender); };
   FormCreate();
 }
 
