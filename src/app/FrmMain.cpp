@@ -162,6 +162,7 @@ TFrmMain::TFrmMain(QWidget* parent)
   BuildMenus();
   BuildControls();
   CreateRecordingComponents();
+  MediaPlayer1->OnNotify = [this](TMediaPlayer* sender) { MediaPlayer1Notify(sender); };
   FormCreate();
 }
 

@@ -167,6 +167,7 @@ class TFrmMain : public QMainWindow {
   void SetScreenModes(bool fullScreen, bool normal);
   void Unload();
   void EndOfPlay();
+  void MediaPlayer1Notify(TMediaPlayer* Sender);
   void SizeDisplayToVideo();
   void SetDisplayRectToPanel();
   void CreateRecordingComponents();

@@ -16,6 +16,7 @@
 #include "media/MediaPlayer.h"
 #include "platform/Exception.h"
 #include "platform/MciCommand.h"
+#include "platform/MediaDevice.h"
 #include "platform/MessageBoxes.h"
 
 namespace sonarelle {
@@ -204,6 +205,17 @@ void TFrmMain::Timer1Timer() {
     return;
   }
   EndOfPlay();
+}
+
+// The end of the media is left to the tick; a failure while playing is reported at once,
+// with the service's text, through the error box. The device has stopped where it failed,
+// and Play starts the accompaniment again.
+void TFrmMain::MediaPlayer1Notify(TMediaPlayer* Sender) {
+  const QString failure = Sender->Error();
+  if (failure.isEmpty()) return;
+  SetTransport(true, false, false);
+  FPlayState = TPlayState::psStopped;
+  throw EMCIDeviceError(failure);
 }
 
 void TFrmMain::EndOfPlay() {

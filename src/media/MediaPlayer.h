@@ -47,26 +47,29 @@ class TMediaPlayer {
 
   // Closes what was open and opens FileName, stopped at the start.
   void Open();
-  // Plays from the current position; at the end it starts from the beginning.
+  // Plays from the current position; at the end, or after playback failed, it starts from
+  // the beginning. Raises the service's error when the media fails again before it plays.
   void Play();
   // Pauses while playing; resumes while paused.
   void Pause();
-  // Halts where it is; Rewind then goes back to the start.
+  // Halts where it is; Rewind then goes back to the start (and raises as Play does).
   void Stop();
   void Rewind();
   // Releases the device; harmless when nothing is open.
   void Close();
 
-  // Length and position in TimeFormat; after the natural end the position is the length.
+  // Length and position in TimeFormat; after the natural end the position is the length,
+  // after a playback failure both keep where it failed.
   int Length() const;
   int Position() const;
 
   TMPModes Mode() const;
 
-  // The text of the error that ended playback, empty if none.
+  // The text of the service's error that stopped playback, empty if none.
   QString Error() const;
 
-  // Called when the media has played to its end or playback failed.
+  // Called when the media has played to its end or playback failed (Error then tells why,
+  // and the device is stopped where it failed). An error it raises goes to the error box.
   std::function<void(TMediaPlayer* Sender)> OnNotify;
 
  private:

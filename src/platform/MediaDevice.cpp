@@ -86,14 +86,29 @@ void InitGStreamer() {
 // What GStreamer's threads share with the device for one opened pipeline. The bus handler
 // and the video sink's callbacks run on GStreamer's threads and reach the device only
 // through this: they record what happened and post a message carrying `generation`, so a
-// message from a pipeline that has since been closed is recognised and dropped.
+// message from a pipeline that has since been closed, or from a run of it that has since
+// been restarted, is recognised and dropped.
 class PipelineLink {
  public:
   PipelineLink(std::uint64_t generation, MessageWindow* window, QByteArray soundFont)
       : generation_(generation), soundFont_(std::move(soundFont)), window_(window) {}
 
-  std::uint64_t Generation() const { return generation_; }
+  std::uint64_t Generation() const {
+    std::lock_guard lock(mutex_);
+    return generation_;
+  }
   const QByteArray& SoundFont() const { return soundFont_; }
+
+  // A new run of the pipeline: what the last run recorded is forgotten, and messages it
+  // posted carry the old generation. Called while no streaming thread runs.
+  void Restart(std::uint64_t generation) {
+    std::lock_guard lock(mutex_);
+    generation_ = generation;
+    frame_ = QImage();
+    framePosted_ = false;
+    error_.clear();
+    failed_ = false;
+  }
 
   // From now on nothing is posted; called before the pipeline is shut down.
   void Detach() {
@@ -150,7 +165,7 @@ class PipelineLink {
     if (window_) window_->PostMessage(msg, generation_);
   }
 
-  const std::uint64_t generation_;
+  std::uint64_t generation_;
   const QByteArray soundFont_;
   mutable std::mutex mutex_;
   MessageWindow* window_;
@@ -339,6 +354,7 @@ struct MediaDevice::Impl {
 
   void OpenPipeline(const QString& fileName);
   void TearDown();
+  void Halt();
   bool WaitForState(Clock::duration timeout);
   void SeekToStart();
   void Play();
@@ -358,6 +374,8 @@ struct MediaDevice::Impl {
   std::unique_ptr<PipelineLink> link;
   MediaMode mode = MediaMode::kClosed;
   bool ended = false;
+  bool halted = false;  // in READY after a failure; Length and Position hold their last values
+  std::int64_t lengthMs = 0;
   std::int64_t positionMs = 0;
   QSize naturalSize;
   QRect displayRect;
@@ -476,6 +494,8 @@ void MediaDevice::Impl::TearDown() {
   DetachSurface();
   mode = MediaMode::kClosed;
   ended = false;
+  halted = false;
+  lengthMs = 0;
   positionMs = 0;
   naturalSize = QSize();
   displayRect = QRect();
@@ -495,31 +515,51 @@ bool MediaDevice::Impl::WaitForState(Clock::duration timeout) {
   }
 }
 
+// The pipeline starts again from READY rather than seeking: a flushing seek empties the
+// sound server's stream while it is corked (stopped or at the end), and under load that
+// stream's clock then at times jumps far ahead, which freezes the position at the start and
+// keeps the end from ever coming. From READY the sound output opens a fresh stream.
 void MediaDevice::Impl::SeekToStart() {
-  const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT);
-  if (!gst_element_seek_simple(pipeline, GST_FORMAT_TIME, flags, 0)) {
-    // A stream that cannot seek starts again from the beginning.
-    gst_element_set_state(pipeline, GST_STATE_READY);
-    gst_element_set_state(pipeline,
-                          mode == MediaMode::kPlaying ? GST_STATE_PLAYING : GST_STATE_PAUSED);
-  }
-  WaitForState(kSeekTimeout);
+  gst_element_set_state(pipeline, GST_STATE_READY);  // every streaming thread has stopped
+  link->Restart(++generation);
+  halted = false;
   ended = false;
   positionMs = 0;
+  lastError.clear();
+  gst_element_set_state(pipeline,
+                        mode == MediaMode::kPlaying ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+  if (!WaitForState(kSeekTimeout) && link->Failed()) {
+    // It failed again before it played: the caller hears why, and nothing is noticed later.
+    lastError = link->Error();
+    Halt();
+    throw EMCIDeviceError(lastError);
+  }
+}
+
+// After a failure: the pipeline stops in READY, so nothing more of the failed run is posted
+// and the next SeekToStart can start it afresh.
+void MediaDevice::Impl::Halt() {
+  gst_element_set_state(pipeline, GST_STATE_READY);
+  link->Restart(++generation);
+  halted = true;
+  ended = false;
+  mode = MediaMode::kStopped;
 }
 
 void MediaDevice::Impl::Play() {
   RequireOpen();
-  if (ended || (Length() > 0 && Position() >= Length())) SeekToStart();
+  if (halted || ended || (Length() > 0 && Position() >= Length())) SeekToStart();
   gst_element_set_state(pipeline, GST_STATE_PLAYING);
   mode = MediaMode::kPlaying;
 }
 
 std::int64_t MediaDevice::Impl::Length() {
   RequireOpen();
+  if (halted) return lengthMs;
   gint64 duration = -1;
   if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0) {
-    return static_cast<std::int64_t>(duration / GST_MSECOND);
+    lengthMs = static_cast<std::int64_t>(duration / GST_MSECOND);
+    return lengthMs;
   }
   // A stream whose headers give no length (an MP3 of constant rate without a Xing header)
   // is measured by its parser only after a while of playing; until then the file size and
@@ -527,7 +567,8 @@ std::int64_t MediaDevice::Impl::Length() {
   gint64 bytes = -1;
   const unsigned bitrate = link->Bitrate();
   if (bitrate > 0 && gst_element_query_duration(pipeline, GST_FORMAT_BYTES, &bytes) && bytes > 0) {
-    return static_cast<std::int64_t>(bytes) * 8000 / bitrate;
+    lengthMs = static_cast<std::int64_t>(bytes) * 8000 / bitrate;
+    return lengthMs;
   }
   return 0;
 }
@@ -537,7 +578,8 @@ std::int64_t MediaDevice::Impl::Position() {
   const std::int64_t length = Length();
   if (ended) return length;
   gint64 position = -1;
-  if (gst_element_query_position(pipeline, GST_FORMAT_TIME, &position) && position >= 0) {
+  if (!halted && gst_element_query_position(pipeline, GST_FORMAT_TIME, &position) &&
+      position >= 0) {
     positionMs = static_cast<std::int64_t>(position / GST_MSECOND);
   }
   return length > 0 ? std::min(positionMs, length) : positionMs;
@@ -560,11 +602,11 @@ void MediaDevice::Impl::OnMessage(unsigned msg, std::uintptr_t messageGeneration
       Notify(MediaNotice::kEndOfMedia);
       return;
     case kErrorMessage:
-      // Playback cannot go on: the device reads as ended, so a caller that watches the
-      // position sees the end instead of a position that never moves again.
+      // Playback cannot go on. The device halts where it failed, not at the end, so a
+      // caller that watches the position does not take the failure for the end of the media.
       lastError = link->Error();
-      ended = true;
-      mode = MediaMode::kStopped;
+      (void)Position();  // keeps where it failed
+      Halt();
       Notify(MediaNotice::kError);
       return;
     case kClockLostMessage:
@@ -642,7 +684,7 @@ void MediaDevice::Pause() {
 
 void MediaDevice::Stop() {
   impl_->RequireOpen();
-  gst_element_set_state(impl_->pipeline, GST_STATE_PAUSED);
+  if (!impl_->halted) gst_element_set_state(impl_->pipeline, GST_STATE_PAUSED);
   impl_->mode = MediaMode::kStopped;
 }
 

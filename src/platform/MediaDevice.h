@@ -57,16 +57,19 @@ class MediaDevice {
   bool IsOpen() const;
   MediaMode Mode() const;
 
-  // Plays from the current position; at the end of the media it starts from the beginning.
+  // Plays from the current position; at the end of the media, or after playback failed, it
+  // starts from the beginning. Raises EMCIDeviceError with the service's text when the media
+  // fails again before it plays.
   void Play();
   // Pauses while playing; while paused it plays on from where it paused.
   void Pause();
   // Halts at the current position.
   void Stop();
-  // Seeks to the start and waits until the device is there.
+  // Goes back to the start and waits until the device is there; raises as Play does.
   void Rewind();
 
   // Length and position; once the media has played to its end the position is the length.
+  // After playback failed both keep the values they had when it failed.
   std::int64_t Length() const;
   std::int64_t Position() const;
 
@@ -83,10 +86,12 @@ class MediaDevice {
   QRect DisplayRect() const;
   void SetDisplayRect(const QRect& rect);
 
-  // The text of the last error the service reported while playing; empty if none.
+  // The text of the error the service reported while playing; empty if none since the
+  // device was opened or last started from the beginning.
   QString LastError() const;
 
-  // Called on the device's thread when the media has played to its end or playback failed.
+  // Called on the device's thread when the media has played to its end or playback failed;
+  // after a failure the device is stopped where it failed. The callback may raise.
   void SetNotify(std::function<void(MediaNotice)> notify);
 
  private:

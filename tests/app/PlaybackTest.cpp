@@ -34,10 +34,13 @@ using event_wait::WaitUntil;
 class PlaybackTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    qputenv("SONARELLE_SOUNDFONT", media_fixtures::kTestSoundFont);
     dir_ = std::make_unique<QTemporaryDir>();
     media_fixtures::WriteToneWav(Path("tone2s.wav"), 440, 440, 2.0);
     ASSERT_EQ(media_fixtures::WriteToneMp3(Path("SONG.MP3"), 440, 3.0), "");
     ASSERT_EQ(media_fixtures::WriteMpegVideo(Path("red.mpg"), 352, 288, "red", 1.5, true), "");
+    media_fixtures::WriteMidi(Path("damaged.mid"), 1500);
+    media_fixtures::DamageMidi(Path("damaged.mid"));
     QFile junk(Path("junk.mp3"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));
@@ -166,6 +169,35 @@ TEST_F(PlaybackTest, UnsupportedAndUnopenableFilesLeaveNothingActingOnAClosedDev
     EXPECT_FALSE(On("N21") || On("N22") || On("N23")) << bad;
     EXPECT_EQ(Led(), "00:00:00   00:00:00");
   }
+}
+
+TEST_F(PlaybackTest, AFailureWhilePlayingShowsTheServiceErrorAndPlayStartsAgain) {
+  ModalBoxWatcher boxes;
+  main_->PlayFile(Path("damaged.mid"));
+  ASSERT_TRUE(WaitUntil([&] { return !boxes.Boxes().isEmpty(); }, 5000))
+      << "the failure was not reported";
+  EXPECT_EQ(boxes.Texts(), QStringList{"Internal data stream error."});
+  EXPECT_TRUE(boxes.Boxes()[0].critical);
+  EXPECT_EQ(boxes.Boxes()[0].caption, "sonarelle recorder");
+  EXPECT_EQ(main_->FPlayState, TPlayState::psStopped);
+  EXPECT_TRUE(On("N21") && !On("N22") && !On("N23"));
+  // Ticks go on, showing where it failed, and do not take the failure for the end.
+  event_wait::Pump(1200);
+  EXPECT_TRUE(main_->Timer1->isActive());
+  const int length = main_->MediaPlayer1->Length();
+  EXPECT_GT(length, 0);
+  EXPECT_EQ(Led(), TimeDisplayText(length, main_->MediaPlayer1->Position()));
+  EXPECT_EQ(boxes.Boxes().size(), 1);
+
+  main_->BtnPlay->click();
+  EXPECT_EQ(main_->FPlayState, TPlayState::psPlaying);
+  EXPECT_TRUE(WaitUntil([&] { return main_->MediaPlayer1->Position() > 300; }, 3000))
+      << "Play after the failure did not play";
+  EXPECT_TRUE(WaitUntil([&] { return boxes.Boxes().size() == 2; }, 5000));
+
+  main_->PlayFile(Path("tone2s.wav"));
+  EXPECT_TRUE(WaitUntil([&] { return main_->FPlayState == TPlayState::psEnded; }, 5000));
+  EXPECT_EQ(boxes.Boxes().size(), 2);
 }
 
 TEST_F(PlaybackTest, AVideoShowsAboveTheMainWindowAndSwitchesScreenModes) {

@@ -167,4 +167,17 @@ void WriteMidi(const QString& path, int noteMs, int program) {
   WriteFile(path, out);
 }
 
+void DamageMidi(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    throw std::runtime_error("cannot read " + path.toStdString());
+  }
+  QByteArray bytes = file.readAll();
+  file.close();
+  const qsizetype noteOff = bytes.indexOf(QByteArray("\x80\x45\x00", 3));
+  if (noteOff < 0) throw std::runtime_error("no note to damage in " + path.toStdString());
+  bytes.replace(noteOff, 3, QByteArray("\xFF\x51\x7F", 3));  // tempo, 127 bytes long
+  WriteFile(path, bytes);
+}
+
 }  // namespace media_fixtures

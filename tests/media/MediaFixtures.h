@@ -32,6 +32,11 @@ inline constexpr int kDrawbarOrgan = 16;
 // the end of track.
 void WriteMidi(const QString& path, int noteMs, int program = kPiano);
 
+// Damages a file of WriteMidi in the middle of its track, as a bad copy might: the note's
+// end becomes a tempo event whose length runs past the end of the track. The file opens and
+// starts to play; the media service fails when playing reaches the damage.
+void DamageMidi(const QString& path);
+
 // The small General MIDI sound font the tests use, so a .mid opens quickly.
 inline constexpr const char* kTestSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 

@@ -31,6 +31,8 @@ class MediaPlayerTest : public ::testing::Test {
     media_fixtures::WriteToneWav(Path("short.wav"), 440, 440, 0.6);
     ASSERT_EQ(media_fixtures::WriteToneMp3(Path("tone.mp3"), 440, 2.0), "");
     media_fixtures::WriteMidi(Path("note.mid"), 800);
+    media_fixtures::WriteMidi(Path("damaged.mid"), 1500);
+    media_fixtures::DamageMidi(Path("damaged.mid"));
     QFile text(Path("notes.mp3"));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("These are the words of the song, not its music.\n");
@@ -214,6 +216,38 @@ TEST_F(MediaPlayerTest, FilesTheServiceCannotPlayRaiseItsErrorAndLeaveNothingOpe
   player_.SetFileName(Path("tone.wav"));
   player_.Open();
   EXPECT_NEAR(player_.Length(), 2000, 5);
+}
+
+TEST_F(MediaPlayerTest, AFailureWhilePlayingIsNoEndAndPlayAndOpenWorkAfterIt) {
+  int notices = 0;
+  player_.OnNotify = [&](TMediaPlayer*) { ++notices; };
+  OpenAndPlay("damaged.mid");
+  const int length = player_.Length();
+  ASSERT_TRUE(PlayUntil(300)) << "it failed before it played";
+  ASSERT_TRUE(WaitUntil([&] { return notices == 1; }, kWaitMs)) << "no notice of the failure";
+  EXPECT_EQ(player_.Error(), QStringLiteral("Internal data stream error."));
+  EXPECT_EQ(player_.Mode(), mpStopped);
+  const int failedAt = player_.Position();
+  EXPECT_GE(failedAt, 300);
+  EXPECT_LT(failedAt, length) << "the failure reads as the end";
+  Pump(300);
+  EXPECT_EQ(player_.Position(), failedAt);
+  EXPECT_EQ(player_.Length(), length);
+  EXPECT_EQ(notices, 1) << "one failure, one notice";
+
+  // Play starts over and plays up to the damage again.
+  player_.Play();
+  EXPECT_EQ(player_.Mode(), mpPlaying);
+  EXPECT_LT(player_.Position(), 300);
+  EXPECT_TRUE(PlayUntil(300)) << "Play after the failure did not play";
+  EXPECT_TRUE(WaitUntil([&] { return notices == 2; }, kWaitMs));
+
+  // So does a good file opened after it, to its end.
+  OpenAndPlay("short.wav");
+  EXPECT_EQ(player_.Error(), QString());
+  EXPECT_TRUE(WaitUntil([&] { return notices == 3; }, kWaitMs));
+  EXPECT_EQ(player_.Position(), player_.Length());
+  EXPECT_EQ(player_.Error(), QString());
 }
 
 int ThreadCount() {
