@@ -1,8 +1,8 @@
 #include "app/ProgramWindows.h"
 
 #include <QCoreApplication>
-#include "app/FrmDisplay.h"
 
+#include "app/FrmDisplay.h"
 #include "app/FrmMain.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
