@@ -100,7 +100,7 @@ class RecordingTest : public ::testing::Test {
       auto* dialog = static_cast<QDialog*>(main_->SaveDialog1);
       if (!dialog->isVisible() || next >= names.size()) return;
       if (next == 0 && whenAsked) whenAsked();
-      const QString name = names.at(next++);
+      const QString& name = names.at(next++);
       if (name.isEmpty()) {
         dialog->reject();
         return;
@@ -301,7 +301,7 @@ TEST_F(RecordingTest, AFailedConversionKeepsTheTakeForASecondTry) {
 }
 
 TEST_F(RecordingTest, AFullDiskDuringTheConversionKeepsTheTakeAndDropsThePartialMp3) {
-  SmallDisk disk(48 * 1024);
+  SmallDisk disk(qint64{48} * 1024);
   if (disk.RanElsewhere()) return;
   ModalBoxWatcher boxes(false);
   RecordFor(3500);

@@ -103,7 +103,7 @@ TEST(ConvertTest, AnEmptyWaveEndsAtOnceWithTheStartError) {
 }
 
 TEST(ConvertTest, AFullDiskFailsAndLeavesNoPartialFile) {
-  SmallDisk disk(48 * 1024);
+  SmallDisk disk(qint64{48} * 1024);
   if (disk.RanElsewhere()) return;
   QTemporaryDir dir;
   const QString wav = dir.filePath("take.wav");
