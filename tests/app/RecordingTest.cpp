@@ -2,6 +2,7 @@
 // server (the default source is "mic", a 440 Hz tone), then saving it as WAV or MP3.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -104,6 +105,11 @@ class RecordingTest : public ::testing::Test {
       if (name.isEmpty()) {
         dialog->reject();
         return;
+      }
+      // The list may still pick the file of the answer before (its folder loads in the
+      // background); a user typing a name replaces that pick, setting the text may not.
+      for (auto* view : main_->SaveDialog1->findChildren<QAbstractItemView*>()) {
+        view->clearSelection();
       }
       main_->SaveDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
       dialog->done(QDialog::Accepted);
