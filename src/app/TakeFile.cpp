@@ -29,7 +29,7 @@ bool TTakeFile::IsTakeName(const QString& fileName) {
 }
 
 std::unique_ptr<TTakeFile> TTakeFile::Create(const QString& folder, const WAVEFORMATEX* format) {
-  std::unique_ptr<TTakeFile> take(new TTakeFile);
+  auto take = std::make_unique<TTakeFile>(Key{});
   // Random numbers first; in a folder crowded with takes, every number in turn after that.
   const int start = static_cast<int>(QRandomGenerator::global()->bounded(kNumbers));
   for (int attempt = 0; attempt < kRandomAttempts + kNumbers; ++attempt) {
@@ -67,7 +67,7 @@ TTakeFiles TTakeFile::FindLeft(const QStringList& folders) {
       if (!IsTakeName(file.fileName()) || file.ownerId() != ::getuid() || file.isSymLink()) {
         continue;
       }
-      std::unique_ptr<TTakeFile> take(new TTakeFile);
+      auto take = std::make_unique<TTakeFile>(Key{});
       // A take its process still holds is being recorded, saved or converted.
       if (!take->lock_.Acquire(file.absoluteFilePath())) continue;
       if (RepairWaveFile(take->Path()) != kWaveIOOk) continue;

@@ -31,6 +31,11 @@ class TTakeFile {
   // are no WAVE file are left alone; a file holding no audio at all is removed.
   static std::vector<std::unique_ptr<TTakeFile>> FindLeft(const QStringList& folders);
 
+  // Made by Create and FindLeft only.
+  struct Key {
+    explicit Key() = default;
+  };
+  explicit TTakeFile(Key /*key*/) {}
   TTakeFile(const TTakeFile&) = delete;
   TTakeFile& operator=(const TTakeFile&) = delete;
 
@@ -43,8 +48,6 @@ class TTakeFile {
   bool Remove();
 
  private:
-  TTakeFile() = default;
-
   FileLock lock_;
 };
 
