@@ -175,9 +175,7 @@ TFrmMain::~TFrmMain() {
   MMTrigger1->ClosePump();
   MMTrigger1.reset();
   // A conversion whose stop was still pending: its partial MP3 file is not the take.
-  if (!FConversions.empty() && MMMP3Encoder1->OutputCreated()) {
-    QFile::remove(FConversions.front().target);
-  }
+  if (!FConversions.empty()) MMMP3Encoder1->DiscardOutput(FConversions.front().target);
 }
 
 void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmTakes* takes) {

@@ -141,7 +141,6 @@ class TFrmMain : public QMainWindow {
     QString failure;  // why it failed, once it has
   };
   std::deque<TConversion> FConversions;  // the running conversion first, then the waiting
-  QString FConversionWave;               // the take the running conversion reads
   bool FConverting = false;
   bool FRecording = false;
   bool FSessionEnding = false;
@@ -182,6 +181,8 @@ class TFrmMain : public QMainWindow {
   void QueueConversion(std::unique_ptr<TTakeFile>& take, const QString& target);
   void StartConversion();
   void StartWaitingConversions();
+  // Ends the running conversion: its take goes when it succeeded, else it is kept.
+  void EndConversion(const QString& failure);
   void ConversionFailed(TConversion job, const QString& reason);
   void ConversionsMoveOn();
   void ShowConversionFailures();

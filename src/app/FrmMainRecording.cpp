@@ -22,6 +22,7 @@
 #include "encode/ConversionFailure.h"
 #include "encode/MMMP3Encoder.h"
 #include "encode/MP3Info.h"
+#include "encode/WavToMp3.h"
 #include "platform/Exception.h"
 #include "platform/MessageBoxes.h"
 #include "platform/TakeFolder.h"
@@ -235,17 +236,14 @@ void TFrmMain::QueueConversion(std::unique_ptr<TTakeFile>& take, const QString& 
 
 void TFrmMain::StartConversion() {
   const TConversion& job = FConversions.front();
-  FConversionWave = job.take->Path();
   try {
-    MMWaveFile1->Wave().SetFileName(FConversionWave);
+    MMWaveFile1->Wave().SetFileName(job.take->Path());
     MMWaveFile1->Wave().SetTimeFormat(tfSample);
     MMMP3Encoder1->SetFileName(job.target);
     MMTrigger1->StartPump();
   } catch (...) {
     // Not the take: an output the encoder made for it goes.
-    if (MMMP3Encoder1->OutputCreated() && MMMP3Encoder1->FileName() == job.target) {
-      QFile::remove(job.target);
-    }
+    MMMP3Encoder1->DiscardOutput(job.target);
     if (FConversions.size() == 1 && FrmWaiting != nullptr) {
       FrmWaiting->Timer1->stop();
       FrmWaiting->hide();
@@ -285,39 +283,26 @@ void TFrmMain::MMTrigger1Stop() {
   FConverting = false;
   if (FrmWaiting != nullptr) FrmWaiting->Timer1->stop();
   MMTrigger1->ClosePump();
-  TConversion job = std::move(FConversions.front());
-  FConversions.pop_front();
-
-  QString reason = failure;
-  if (reason.isEmpty()) {
-    MP3Info1->SetFilename(MMMP3Encoder1->FileName());
-    auto tag = [this](const char* key) {
-      return SettingsStore::ReadText(FConfigFile, Keys::kMp3InfoSection, key);
-    };
-    MP3Info1->SetAlbum(tag(Keys::kAlbum));
-    MP3Info1->SetArtist(tag(Keys::kArtist));
-    MP3Info1->SetComment(tag(Keys::kComment));
-    MP3Info1->SetTitle(tag(Keys::kTitle));
-    MP3Info1->SetYear(tag(Keys::kYear));
-    MP3Info1->Save();
-    if (!MP3Info1->Saved()) reason = MP3Info1->Error();
-    MP3Info1->SetFilename(QString());
-  }
-  if (reason.isEmpty()) {
-    job.take->Remove();
-  } else {
-    ConversionFailed(std::move(job), reason);
-  }
-  ConversionsMoveOn();
+  EndConversion(failure.isEmpty()
+                    ? SaveTagFromSettings(*MP3Info1, MMMP3Encoder1->FileName(), FConfigFile)
+                    : failure);
 }
 
 void TFrmMain::MMTrigger1Close() {
   if (!FConverting || FConversions.empty()) return;
   // Closed without its stop: an error in the chain's last steps, already shown.
   FConverting = false;
+  EndConversion(QStringLiteral("The conversion could not be finished"));
+}
+
+void TFrmMain::EndConversion(const QString& failure) {
   TConversion job = std::move(FConversions.front());
   FConversions.pop_front();
-  ConversionFailed(std::move(job), QStringLiteral("The conversion could not be finished"));
+  if (failure.isEmpty()) {
+    job.take->Remove();
+  } else {
+    ConversionFailed(std::move(job), failure);
+  }
   ConversionsMoveOn();
 }
 
@@ -339,9 +324,7 @@ void TFrmMain::ConversionsMoveOn() {
 
 void TFrmMain::ConversionFailed(TConversion job, const QString& reason) {
   // A partial MP3 file is not the take: only the WAV file is.
-  if (MMMP3Encoder1->OutputCreated() && MMMP3Encoder1->FileName() == job.target) {
-    QFile::remove(job.target);
-  }
+  MMMP3Encoder1->DiscardOutput(job.target);
   if (FSessionEnding) return;  // the take stays on disk for the next start
   job.failure = reason;
   FFailedConversions.push_back(std::move(job));

@@ -80,8 +80,12 @@ TTakeFiles TTakeFile::FindLeft(const QStringList& folders) {
       found.push_back(std::move(take));
     }
   }
-  std::stable_sort(found.begin(), found.end(),
-                   [](const auto& a, const auto& b) { return a->Recorded() < b->Recorded(); });
+  // Oldest first, each file's time read once.
+  std::vector<std::pair<QDateTime, std::unique_ptr<TTakeFile>>> dated;
+  for (auto& take : found) dated.emplace_back(take->Recorded(), std::move(take));
+  std::stable_sort(dated.begin(), dated.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (std::size_t i = 0; i < dated.size(); ++i) found[i] = std::move(dated[i].second);
   return found;
 }
 

@@ -70,6 +70,12 @@ void TMMMP3Encoder::SetFileName(const QString& value) {
   outputCreated_ = false;
 }
 
+bool TMMMP3Encoder::DiscardOutput(const QString& name) {
+  if (!outputCreated_ || name != fileName_) return false;
+  outputCreated_ = false;
+  return QFile::remove(name);
+}
+
 void TMMMP3Encoder::SetFileType(TMMMP3FileType value) {
   if (opened_) throw Exception(std::string(kChangeWhileDeviceOpen));
   fileType_ = value;

@@ -86,9 +86,9 @@ class TMMMP3Encoder : public TMMDSPComponent {
   // Why a write failed and closed the encoder (a full disk, a write error), or empty.
   // Cleared by the next Open.
   QString WriteError() const { return writeError_; }
-  // Whether the last Open created the output file of FileName, which is then this
-  // encoder's to remove.
-  bool OutputCreated() const { return outputCreated_; }
+  // Deletes `name` when it is the output file this encoder created at its last Open: a
+  // conversion that did not finish leaves no partial file. False when it is not.
+  bool DiscardOutput(const QString& name);
   // The record handed to the library at the last Open.
   const BE_CONFIG& Config() const { return config_; }
 

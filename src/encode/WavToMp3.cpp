@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
 #include <QTimer>
 
 #include "audio/pump/MMTrigger.h"
@@ -25,12 +24,13 @@ int Percent(const TMMWave& wave) {
   return static_cast<int>(std::clamp<std::int64_t>(MulDivRound(done, 100, total), 0, 100));
 }
 
-QString WriteTag(const QString& mp3File, const QString& configFile) {
+}  // namespace
+
+QString SaveTagFromSettings(TMP3Info& info, const QString& mp3File, const QString& configFile) {
   using namespace ConfigKeys;
   auto setting = [&](const char* key) {
     return SettingsStore::ReadText(configFile, kMp3InfoSection, key);
   };
-  TMP3Info info;  // genre 12, as the main window's
   info.SetFilename(mp3File);
   info.SetAlbum(setting(kAlbum));
   info.SetArtist(setting(kArtist));
@@ -38,14 +38,14 @@ QString WriteTag(const QString& mp3File, const QString& configFile) {
   info.SetTitle(setting(kTitle));
   info.SetYear(setting(kYear));
   info.Save();
+  QString error;
   if (!info.Saved()) {
-    return info.Error().isEmpty() ? QStringLiteral("Can\u00B4t write ID3 tag information !")
-                                  : info.Error();
+    error = info.Error().isEmpty() ? QStringLiteral("Can\u00B4t write ID3 tag information !")
+                                   : info.Error();
   }
-  return {};
+  info.SetFilename(QString());
+  return error;
 }
-
-}  // namespace
 
 QString WavToMp3::Run(const QString& wavFile, const QString& mp3File, const QString& configFile) {
   TMMWaveFile reader;
@@ -66,7 +66,7 @@ QString WavToMp3::Run(const QString& wavFile, const QString& mp3File, const QStr
   // A partial MP3 file is not the WAVE file converted: it goes.
   auto fail = [&](const QString& reason) {
     trigger.ClosePump();
-    if (encoder.OutputCreated()) QFile::remove(mp3File);
+    encoder.DiscardOutput(mp3File);
     return reason;
   };
 
@@ -106,7 +106,8 @@ QString WavToMp3::Run(const QString& wavFile, const QString& mp3File, const QStr
   if (!failure.isEmpty())
     return fail(QStringLiteral("Unable to convert to %1: %2").arg(mp3File, failure));
   if (OnProgress) OnProgress(100);
-  const QString tagError = WriteTag(mp3File, configFile);
+  TMP3Info tag;  // genre 12, as the main window's
+  const QString tagError = SaveTagFromSettings(tag, mp3File, configFile);
   return tagError.isEmpty() ? tagError : fail(tagError);
 }
 

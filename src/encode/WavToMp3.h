@@ -6,6 +6,13 @@
 
 namespace sonarelle {
 
+class TMP3Info;
+
+// Writes the ID3v1 tag of the "mp3_info" section of `configFile` into `mp3File` with `info`
+// (whose genre stays as set), then clears its file name. The empty text on success, else
+// why the tag could not be written.
+QString SaveTagFromSettings(TMP3Info& info, const QString& mp3File, const QString& configFile);
+
 // Converts a WAVE file into a tagged MP3 file the way the main window saves a take: the
 // chain reader -> pump -> encoder at 160 kbit/s with CRC, then an ID3v1 tag (genre 12)
 // filled from the "mp3_info" section of a config.ini. Runs the event loop of the calling

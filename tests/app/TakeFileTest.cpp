@@ -11,35 +11,22 @@
 #include <QTemporaryDir>
 
 #include "app/TakeFile.h"
+#include "audio/wavefile/WaveBytes.h"
 #include "audio/wavefile/WaveIO.h"
 #include "platform/Exception.h"
 #include "platform/FileLock.h"
 #include "platform/TakeFolder.h"
 
 using namespace sonarelle;
+using namespace wavebytes;
 
 namespace {
 
-QByteArray U32(std::uint32_t v) {
-  return QByteArray(reinterpret_cast<const char*>(&v), 4);
-}
+const WAVEFORMATEX kFormat = MakePCMFormat(16, 2, 44100);
 
-// A WAVE header of 16-bit stereo at 44100 Hz with the given sizes, then `audio`: with sizes
-// 0 it is what a recorder killed before its first header update leaves.
-QByteArray Wave(std::uint32_t riffSize, std::uint32_t dataSize, const QByteArray& audio) {
-  const WAVEFORMATEX format = MakePCMFormat(16, 2, 44100);
-  return "RIFF" + U32(riffSize) + "WAVE" + "fmt " + U32(18) +
-         QByteArray(reinterpret_cast<const char*>(&format), 18) + "data" + U32(dataSize) + audio;
-}
-
-bool Put(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray Get(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+// What a recorder killed before its first header update leaves: sizes 0, then the audio.
+QByteArray Killed(const QByteArray& audio) {
+  return Riff(Fmt(kFormat) + Chunk("data", audio, 0), 0);
 }
 
 TEST(TakeFileTest, ANewTakeNeverReplacesAnExistingFile) {
@@ -51,8 +38,7 @@ TEST(TakeFileTest, ANewTakeNeverReplacesAnExistingFile) {
       ASSERT_TRUE(Put(folder + QStringLiteral("SWtemp%1.wav").arg(n), "theirs"));
     }
   }
-  const WAVEFORMATEX format = MakePCMFormat(16, 2, 44100);
-  const auto take = TTakeFile::Create(folder, &format);
+  const auto take = TTakeFile::Create(folder, &kFormat);
   EXPECT_EQ(take->Path(), folder + QStringLiteral("SWtemp%1.wav").arg(kFree));
   WaveIOPtr block;
   ASSERT_EQ(OpenWaveFile(take->Path(), block), kWaveIOOk) << "an empty WAVE file to record into";
@@ -62,7 +48,7 @@ TEST(TakeFileTest, ANewTakeNeverReplacesAnExistingFile) {
       EXPECT_EQ(Get(folder + QStringLiteral("SWtemp%1.wav").arg(n)), "theirs");
     }
   }
-  EXPECT_THROW(TTakeFile::Create(folder, &format), Exception) << "every name is taken";
+  EXPECT_THROW(TTakeFile::Create(folder, &kFormat), Exception) << "every name is taken";
 }
 
 TEST(TakeFileTest, TakesLeftBehindAreFinishedAndOfferedAndNothingElseIsTouched) {
@@ -70,12 +56,12 @@ TEST(TakeFileTest, TakesLeftBehindAreFinishedAndOfferedAndNothingElseIsTouched) 
   const QString folder = dir.path() + '/';
   QByteArray audio(10001, '\0');
   for (int i = 0; i < audio.size(); ++i) audio[i] = static_cast<char>(i * 13);
-  const QByteArray killed = Wave(0, 0, audio);
+  const QByteArray killed = Killed(audio);
   const QByteArray finished =
-      Wave(36 + 400 + 12, 400, audio.left(400)) + "fact" + U32(4) + U32(100);
+      Riff(Fmt(kFormat) + Chunk("data", audio.left(400)) + Chunk("fact", U32(100)));
   ASSERT_TRUE(Put(folder + "SWtemp1.wav", killed));
   ASSERT_TRUE(Put(folder + "SWtemp2.wav", killed));  // still being recorded
-  ASSERT_TRUE(Put(folder + "SWtemp3.wav", Wave(36, 0, {})));
+  ASSERT_TRUE(Put(folder + "SWtemp3.wav", Riff(Fmt(kFormat) + Chunk("data", {}))));
   ASSERT_TRUE(Put(folder + "SWtemp4.wav", "no wave at all"));
   ASSERT_TRUE(Put(folder + "SWtemp12345.wav", killed));
   ASSERT_TRUE(Put(folder + "other.wav", killed));
