@@ -386,9 +386,24 @@ class SeqDevice final : public Device {
     const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message & 0xFF),
                                    static_cast<std::uint8_t>((message >> 8) & 0xFF),
                                    static_cast<std::uint8_t>((message >> 16) & 0xFF)};
+    long length = 0;
+    if (bytes[0] < 0x80) {
+      // Running status: the data bytes of the last channel message's kind.
+      if (runningStatus_ == 0) {
+        return MMSYSERR_NOERROR;
+      }
+      length = Length(runningStatus_) - 1;
+    } else {
+      length = Length(bytes[0]);
+      if (bytes[0] < 0xF0) {
+        runningStatus_ = bytes[0];
+      } else if (bytes[0] < 0xF8) {
+        runningStatus_ = 0;
+      }
+    }
     snd_seq_event_t event;
     snd_seq_ev_clear(&event);
-    const long used = snd_midi_event_encode(encoder_, bytes, Length(bytes[0]), &event);
+    const long used = snd_midi_event_encode(encoder_, bytes, length, &event);
     if (used < 0) {
       return SequencerError(static_cast<int>(used));
     }
@@ -407,11 +422,8 @@ class SeqDevice final : public Device {
   }
 
  private:
-  // Bytes of a short message with this first byte.
+  // Bytes of a short message with this status.
   static long Length(std::uint8_t status) {
-    if (status < 0x80) {
-      return 2;  // running status: two data bytes
-    }
     if (status < 0xF0) {
       return (status & 0xE0) == 0xC0 ? 2 : 3;
     }
@@ -437,6 +449,7 @@ class SeqDevice final : public Device {
   snd_seq_t* seq_ = nullptr;
   int port_ = -1;
   snd_midi_event_t* encoder_ = nullptr;
+  std::uint8_t runningStatus_ = 0;
 };
 
 // Delivers the completions of one open device, in order, on a thread of its own.
