@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <thread>
 
 #include <QElapsedTimer>
 #include <QProcess>
