@@ -1,0 +1,736 @@
+// The system's MIDI output: device 0 is a General MIDI synthesizer on FluidSynth playing
+// through the sound server, the further devices are the ALSA sequencer's writable ports.
+#include <alsa/asoundlib.h>
+#include <fluidsynth.h>
+#include <pulse/pulseaudio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QFileInfo>
+
+#include "platform/MidiOutDriver.h"
+
+namespace sonarelle {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An unreachable or silent sound server fails the open after this long instead of hanging it.
+constexpr auto kConnectTimeout = std::chrono::seconds(3);
+
+const char* const kSynthName = "Sonarelle GM Synthesizer";
+const char* const kMapperName = "Sonarelle MIDI Mapper";
+const char* const kSoundFontVariable = "SONARELLE_SOUNDFONT";
+const char* const kSoundFonts[] = {
+    "/usr/share/sounds/sf2/MuseScore_General_Full.sf2",
+    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+    "/usr/share/sounds/sf2/default-GM.sf2",
+    "/usr/share/sounds/sf2/TimGM6mb.sf2",
+};
+constexpr int kPolyphony = 256;
+constexpr std::uint16_t kAllChannels = 0xFFFF;
+// The synthesizer writes blocks of kPeriodSize frames, kPeriods of them at most queued. On
+// the test rig (bench_midi_out) a note-on sounds after 11 to 18 ms and the open device takes
+// about a tenth of a core; FluidSynth's own 64-frame blocks gain 5 ms for a quarter of a core.
+constexpr int kPeriodSize = 256;
+constexpr int kPeriods = 8;
+constexpr std::uint32_t kDefaultRate = 44100;
+
+MMRESULT ServerError(int error) {
+  return kMidiOutServerErrorBase + static_cast<MMRESULT>(error > 0 ? error : PA_ERR_UNKNOWN);
+}
+
+MMRESULT SequencerError(int error) {
+  return kMidiOutSequencerErrorBase + static_cast<MMRESULT>(error < 0 ? -error : EIO);
+}
+
+// Connects to the sound server once and asks for its sample rate. Bounded by kConnectTimeout,
+// so an unreachable or silent server fails here rather than inside the synthesizer's own
+// connection, which has no limit of ours.
+MMRESULT ProbeServer(std::uint32_t& rate) {
+  std::unique_ptr<pa_mainloop, decltype(&pa_mainloop_free)> loop(pa_mainloop_new(),
+                                                                 &pa_mainloop_free);
+  if (loop == nullptr) {
+    return ServerError(PA_ERR_INTERNAL);
+  }
+  std::unique_ptr<pa_context, decltype(&pa_context_unref)> context(
+      pa_context_new(pa_mainloop_get_api(loop.get()), "Sonarelle"), &pa_context_unref);
+  if (context == nullptr) {
+    return ServerError(PA_ERR_INTERNAL);
+  }
+  const auto deadline = Clock::now() + kConnectTimeout;
+  auto runUntil = [&](auto done) {
+    while (!done()) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+      if (left.count() <= 0 ||
+          pa_mainloop_prepare(loop.get(), static_cast<int>(left.count())) < 0 ||
+          pa_mainloop_poll(loop.get()) < 0 || pa_mainloop_dispatch(loop.get()) < 0) {
+        return false;
+      }
+    }
+    return true;
+  };
+  pa_context* c = context.get();
+  int error = PA_OK;
+  const bool connecting = pa_context_connect(c, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
+  if (connecting && !runUntil([c] {
+        const pa_context_state_t state = pa_context_get_state(c);
+        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+      })) {
+    error = PA_ERR_TIMEOUT;
+  } else if (pa_context_get_state(c) != PA_CONTEXT_READY) {
+    error = pa_context_errno(c);
+  } else {
+    rate = 0;
+    pa_operation* op = pa_context_get_server_info(
+        c,
+        [](pa_context*, const pa_server_info* info, void* user) {
+          if (info != nullptr) {
+            *static_cast<std::uint32_t*>(user) = info->sample_spec.rate;
+          }
+        },
+        &rate);
+    if (op == nullptr) {
+      error = pa_context_errno(c);
+    } else {
+      if (!runUntil([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; })) {
+        error = PA_ERR_TIMEOUT;
+        pa_operation_cancel(op);
+      }
+      pa_operation_unref(op);
+    }
+  }
+  pa_context_disconnect(c);
+  if (error != PA_OK) {
+    return ServerError(error);
+  }
+  if (rate == 0) {
+    rate = kDefaultRate;
+  }
+  return MMSYSERR_NOERROR;
+}
+
+// The SoundFont of the synthesizer: the one the user names, else the first installed.
+QString SoundFontPath() {
+  const char* chosen = std::getenv(kSoundFontVariable);
+  if (chosen != nullptr && *chosen != '\0') {
+    return QString::fromLocal8Bit(chosen);
+  }
+  for (const char* path : kSoundFonts) {
+    if (QFileInfo(QString::fromUtf8(path)).isFile()) {
+      return QString::fromUtf8(path);
+    }
+  }
+  return {};
+}
+
+// Calls `each` with the start and length of every system-exclusive message in the buffer,
+// F0 and F7 included; false, calling nothing, when the buffer is anything else.
+template <class Each>
+bool ForEachSysex(const std::uint8_t* data, std::uint32_t length, Each each) {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> messages;
+  std::uint32_t start = 0;
+  while (start < length) {
+    if (data[start] != 0xF0) {
+      return false;
+    }
+    std::uint32_t end = start + 1;
+    while (end < length && data[end] != 0xF7) {
+      if (data[end] >= 0x80) {
+        return false;
+      }
+      ++end;
+    }
+    if (end == length) {
+      return false;
+    }
+    messages.emplace_back(start, end + 1 - start);
+    start = end + 1;
+  }
+  if (messages.empty()) {
+    return false;
+  }
+  for (const auto& [first, size] : messages) {
+    if (!each(data + first, size)) {
+      break;
+    }
+  }
+  return true;
+}
+
+// One open device, used on the owner's thread only.
+class Device {
+ public:
+  virtual ~Device() = default;
+  virtual MMRESULT Short(std::uint32_t message) = 0;
+  // One complete system-exclusive message, F0 and F7 included.
+  virtual MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) = 0;
+};
+
+class SynthDevice final : public Device {
+ public:
+  static MMRESULT Open(std::unique_ptr<Device>& device) {
+    const QString path = SoundFontPath();
+    if (path.isEmpty()) {
+      return MIDIERR_NOSOUNDFONT;
+    }
+    std::uint32_t rate = 0;
+    const MMRESULT probe = ProbeServer(rate);
+    if (probe != MMSYSERR_NOERROR) {
+      return probe;
+    }
+    auto synth = std::make_unique<SynthDevice>();
+    synth->settings_.reset(new_fluid_settings());
+    fluid_settings_t* settings = synth->settings_.get();
+    if (settings == nullptr) {
+      return MMSYSERR_NOMEM;
+    }
+    fluid_settings_setnum(settings, "synth.sample-rate", rate);
+    fluid_settings_setint(settings, "synth.polyphony", kPolyphony);
+    // Samples are read when a program first needs them: a large SoundFont opens at once and
+    // holds only the instruments the song plays.
+    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    fluid_settings_setint(settings, "synth.lock-memory", 0);
+    fluid_settings_setstr(settings, "audio.driver", "pulseaudio");
+    fluid_settings_setint(settings, "audio.period-size", kPeriodSize);
+    fluid_settings_setint(settings, "audio.periods", kPeriods);
+    synth->synth_.reset(new_fluid_synth(settings));
+    if (synth->synth_ == nullptr) {
+      return MMSYSERR_NOMEM;
+    }
+    if (fluid_synth_sfload(synth->synth_.get(), path.toLocal8Bit().constData(), 1) ==
+        FLUID_FAILED) {
+      return MIDIERR_BADSOUNDFONT;
+    }
+    synth->audio_.reset(new_fluid_audio_driver(settings, synth->synth_.get()));
+    if (synth->audio_ == nullptr) {
+      return MMSYSERR_NODRIVER;
+    }
+    device = std::move(synth);
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT Short(std::uint32_t message) override {
+    std::uint8_t status = message & 0xFF;
+    int data1 = static_cast<int>((message >> 8) & 0x7F);
+    int data2 = static_cast<int>((message >> 16) & 0x7F);
+    if (status < 0x80) {
+      // Running status: the message starts with its first data byte.
+      if (runningStatus_ == 0) {
+        return MMSYSERR_NOERROR;
+      }
+      data2 = data1;
+      data1 = status;
+      status = runningStatus_;
+    } else if (status < 0xF0) {
+      runningStatus_ = status;
+    } else if (status < 0xF8) {
+      runningStatus_ = 0;
+    }
+    fluid_synth_t* synth = synth_.get();
+    const int channel = status & 0x0F;
+    // The synthesizer's own refusals (a program the SoundFont lacks) are not failures of the
+    // device: the message was delivered.
+    switch (status & 0xF0) {
+      case 0x80:
+        fluid_synth_noteoff(synth, channel, data1);
+        break;
+      case 0x90:
+        if (data2 == 0) {
+          fluid_synth_noteoff(synth, channel, data1);
+        } else {
+          fluid_synth_noteon(synth, channel, data1, data2);
+        }
+        break;
+      case 0xA0:
+        fluid_synth_key_pressure(synth, channel, data1, data2);
+        break;
+      case 0xB0:
+        fluid_synth_cc(synth, channel, data1, data2);
+        break;
+      case 0xC0:
+        fluid_synth_program_change(synth, channel, data1);
+        break;
+      case 0xD0:
+        fluid_synth_channel_pressure(synth, channel, data1);
+        break;
+      case 0xE0:
+        fluid_synth_pitch_bend(synth, channel, data1 | (data2 << 7));
+        break;
+      default:
+        if (status == 0xFF) {
+          fluid_synth_system_reset(synth);
+        }
+        break;
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) override {
+    // The synthesizer takes the bytes between F0 and F7.
+    fluid_synth_sysex(synth_.get(), reinterpret_cast<const char*>(data + 1),
+                      static_cast<int>(length - 2), nullptr, nullptr, nullptr, 0);
+    return MMSYSERR_NOERROR;
+  }
+
+ private:
+  // Torn down in reverse: the audio driver stops pulling from the synthesizer first.
+  std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> settings_{
+      nullptr, &delete_fluid_settings};
+  std::unique_ptr<fluid_synth_t, decltype(&delete_fluid_synth)> synth_{nullptr,
+                                                                       &delete_fluid_synth};
+  std::unique_ptr<fluid_audio_driver_t, decltype(&delete_fluid_audio_driver)> audio_{
+      nullptr, &delete_fluid_audio_driver};
+  std::uint8_t runningStatus_ = 0;
+};
+
+// A writable port of the ALSA sequencer.
+struct SeqPort {
+  int client = 0;
+  int port = 0;
+  QString name;
+};
+
+// The sequencer's writable ports of other programs; none when the machine has no sequencer.
+std::vector<SeqPort> SeqPorts() {
+  std::vector<SeqPort> ports;
+  if (access("/dev/snd/seq", R_OK | W_OK) != 0) {
+    return ports;
+  }
+  snd_seq_t* seq = nullptr;
+  if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, SND_SEQ_NONBLOCK) < 0) {
+    return ports;
+  }
+  snd_seq_client_info_t* client = nullptr;
+  snd_seq_port_info_t* port = nullptr;
+  if (snd_seq_client_info_malloc(&client) == 0 && snd_seq_port_info_malloc(&port) == 0) {
+    const int self = snd_seq_client_id(seq);
+    snd_seq_client_info_set_client(client, -1);
+    while (snd_seq_query_next_client(seq, client) >= 0) {
+      const int id = snd_seq_client_info_get_client(client);
+      if (id == SND_SEQ_CLIENT_SYSTEM || id == self ||
+          snd_seq_client_info_get_pid(client) == getpid()) {
+        continue;
+      }
+      snd_seq_port_info_set_client(port, id);
+      snd_seq_port_info_set_port(port, -1);
+      while (snd_seq_query_next_port(seq, port) >= 0) {
+        const unsigned wanted = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+        const unsigned caps = snd_seq_port_info_get_capability(port);
+        if ((caps & wanted) != wanted || (caps & SND_SEQ_PORT_CAP_NO_EXPORT) != 0) {
+          continue;
+        }
+        ports.push_back({id, snd_seq_port_info_get_port(port),
+                         QString::fromUtf8(snd_seq_port_info_get_name(port))});
+      }
+    }
+  }
+  snd_seq_port_info_free(port);
+  snd_seq_client_info_free(client);
+  snd_seq_close(seq);
+  return ports;
+}
+
+class SeqDevice final : public Device {
+ public:
+  ~SeqDevice() override {
+    if (encoder_ != nullptr) {
+      snd_midi_event_free(encoder_);
+    }
+    if (seq_ != nullptr) {
+      snd_seq_close(seq_);
+    }
+  }
+
+  static MMRESULT Open(const SeqPort& target, std::unique_ptr<Device>& device) {
+    auto out = std::make_unique<SeqDevice>();
+    int error = snd_seq_open(&out->seq_, "default", SND_SEQ_OPEN_OUTPUT, 0);
+    if (error < 0) {
+      out->seq_ = nullptr;
+      return SequencerError(error);
+    }
+    snd_seq_set_client_name(out->seq_, "Sonarelle");
+    out->port_ = snd_seq_create_simple_port(
+        out->seq_, "MIDI out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+        SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (out->port_ < 0) {
+      return SequencerError(out->port_);
+    }
+    error = snd_seq_connect_to(out->seq_, out->port_, target.client, target.port);
+    if (error < 0) {
+      return SequencerError(error);
+    }
+    error = snd_midi_event_new(8, &out->encoder_);
+    if (error < 0) {
+      out->encoder_ = nullptr;
+      return SequencerError(error);
+    }
+    device = std::move(out);
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT Short(std::uint32_t message) override {
+    const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(message & 0xFF),
+                                   static_cast<std::uint8_t>((message >> 8) & 0xFF),
+                                   static_cast<std::uint8_t>((message >> 16) & 0xFF)};
+    long length = 0;
+    if (bytes[0] < 0x80) {
+      // Running status: the data bytes of the last channel message's kind.
+      if (runningStatus_ == 0) {
+        return MMSYSERR_NOERROR;
+      }
+      length = Length(runningStatus_) - 1;
+    } else {
+      length = Length(bytes[0]);
+      if (bytes[0] < 0xF0) {
+        runningStatus_ = bytes[0];
+      } else if (bytes[0] < 0xF8) {
+        runningStatus_ = 0;
+      }
+    }
+    snd_seq_event_t event;
+    snd_seq_ev_clear(&event);
+    const long used = snd_midi_event_encode(encoder_, bytes, length, &event);
+    if (used < 0) {
+      return SequencerError(static_cast<int>(used));
+    }
+    if (event.type == SND_SEQ_EVENT_NONE) {
+      return MMSYSERR_NOERROR;  // not a complete message
+    }
+    return Send(event);
+  }
+
+  MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) override {
+    snd_seq_event_t event;
+    snd_seq_ev_clear(&event);
+    // The sequencer only reads the bytes.
+    snd_seq_ev_set_sysex(&event, length, const_cast<std::uint8_t*>(data));
+    return Send(event);
+  }
+
+ private:
+  // Bytes of a short message with this status.
+  static long Length(std::uint8_t status) {
+    if (status < 0xF0) {
+      return (status & 0xE0) == 0xC0 ? 2 : 3;
+    }
+    switch (status) {
+      case 0xF1:
+      case 0xF3:
+        return 2;
+      case 0xF2:
+        return 3;
+      default:
+        return 1;
+    }
+  }
+
+  MMRESULT Send(snd_seq_event_t& event) {
+    snd_seq_ev_set_source(&event, port_);
+    snd_seq_ev_set_subs(&event);
+    snd_seq_ev_set_direct(&event);
+    const int error = snd_seq_event_output_direct(seq_, &event);
+    return error < 0 ? SequencerError(error) : MMSYSERR_NOERROR;
+  }
+
+  snd_seq_t* seq_ = nullptr;
+  int port_ = -1;
+  snd_midi_event_t* encoder_ = nullptr;
+  std::uint8_t runningStatus_ = 0;
+};
+
+// Delivers the completions of one open device, in order, on a thread of its own.
+class Notifier {
+ public:
+  Notifier(MidiOutNotify notify, MidiOutHandle handle)
+      : notify_(std::move(notify)), handle_(handle), thread_([this] { Run(); }) {}
+  // Delivers what is still queued, then ends the thread.
+  ~Notifier() {
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      stop_ = true;
+    }
+    changed_.notify_one();
+    thread_.join();
+  }
+  Notifier(const Notifier&) = delete;
+  Notifier& operator=(const Notifier&) = delete;
+
+  void Post(MidiOutHeader* header) {
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      queue_.push_back(header);
+    }
+    changed_.notify_one();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+      changed_.wait(guard, [this] { return stop_ || !queue_.empty(); });
+      while (!queue_.empty()) {
+        MidiOutHeader* header = queue_.front();
+        queue_.pop_front();
+        guard.unlock();
+        notify_(MM_MOM_DONE, handle_, header);
+        guard.lock();
+      }
+      if (stop_) {
+        return;
+      }
+    }
+  }
+
+  const MidiOutNotify notify_;
+  const MidiOutHandle handle_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::deque<MidiOutHeader*> queue_;
+  bool stop_ = false;
+  std::thread thread_;  // last: starts once everything above is in place
+};
+
+struct OpenedDevice {
+  std::unique_ptr<Device> device;
+  std::unique_ptr<Notifier> notifier;
+  bool synth = false;
+};
+
+class SystemMidiOut final : public MidiOutDriver {
+ public:
+  SystemMidiOut() {
+    // FluidSynth announces its audio driver at every open; warnings and errors still show.
+    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
+    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
+  }
+
+  int GetNumDevs() override { return 1 + static_cast<int>(SeqPorts().size()); }
+
+  MMRESULT GetDevCaps(int deviceId, MidiOutCaps& caps) override {
+    caps = MidiOutCaps{};
+    caps.channelMask = kAllChannels;
+    if (deviceId == kMidiMapper || deviceId == 0) {
+      caps.driverVersion =
+          static_cast<std::uint32_t>((FLUIDSYNTH_VERSION_MAJOR << 8) | FLUIDSYNTH_VERSION_MINOR);
+      if (deviceId == kMidiMapper) {
+        caps.productName = QString::fromUtf8(kMapperName);
+        caps.technology = MOD_MAPPER;
+      } else {
+        caps.productName = QString::fromUtf8(kSynthName);
+        caps.technology = MOD_SWSYNTH;
+        caps.voices = kPolyphony;
+        caps.notes = kPolyphony;
+      }
+      return MMSYSERR_NOERROR;
+    }
+    const std::vector<SeqPort> ports = SeqPorts();
+    if (deviceId < 1 || deviceId > static_cast<int>(ports.size())) {
+      return MMSYSERR_BADDEVICEID;
+    }
+    caps.productName = ports[static_cast<std::size_t>(deviceId - 1)].name;
+    caps.driverVersion = static_cast<std::uint32_t>(SND_LIB_VERSION >> 8);
+    caps.technology = MOD_MIDIPORT;
+    return MMSYSERR_NOERROR;
+  }
+
+  QString GetErrorText(MMRESULT code) override {
+    switch (code) {
+      case MMSYSERR_NOERROR:
+        return QStringLiteral("The command completed successfully.");
+      case MMSYSERR_ERROR:
+        return QStringLiteral("An unspecified error occurred.");
+      case MMSYSERR_BADDEVICEID:
+        return QStringLiteral("The MIDI output device does not exist (any more).");
+      case MMSYSERR_ALLOCATED:
+        return QStringLiteral("The MIDI output device is already in use.");
+      case MMSYSERR_INVALHANDLE:
+        return QStringLiteral("The device handle is not valid.");
+      case MMSYSERR_NODRIVER:
+        return QStringLiteral("The synthesizer cannot play on the sound server.");
+      case MMSYSERR_NOMEM:
+        return QStringLiteral("Not enough memory.");
+      case MMSYSERR_INVALPARAM:
+        return QStringLiteral("An invalid parameter was passed.");
+      case MIDIERR_UNPREPARED:
+        return QStringLiteral("The buffer was not prepared.");
+      case MIDIERR_STILLPLAYING:
+        return QStringLiteral("The buffer is still being sent.");
+      case MIDIERR_NODEVICE:
+        return QStringLiteral("The MIDI port is gone.");
+      case MIDIERR_NOSOUNDFONT:
+        return QStringLiteral(
+            "No General MIDI SoundFont was found (install fluid-soundfont-gm or set "
+            "SONARELLE_SOUNDFONT).");
+      case MIDIERR_BADSOUNDFONT:
+        return QStringLiteral("The General MIDI SoundFont cannot be read.");
+      default:
+        break;
+    }
+    if (code >= kMidiOutSequencerErrorBase) {
+      return QStringLiteral("ALSA sequencer: %1.")
+          .arg(QString::fromUtf8(
+              snd_strerror(-static_cast<int>(code - kMidiOutSequencerErrorBase))));
+    }
+    if (code >= kMidiOutServerErrorBase) {
+      const char* text = pa_strerror(static_cast<int>(code - kMidiOutServerErrorBase));
+      if (text != nullptr) {
+        return QStringLiteral("Sound server: %1.").arg(QString::fromUtf8(text));
+      }
+    }
+    return {};
+  }
+
+  MMRESULT Open(MidiOutHandle* handle, int deviceId, const MidiOutNotify& notify) override {
+    if (handle == nullptr || !notify) {
+      return MMSYSERR_INVALPARAM;
+    }
+    const std::lock_guard<std::mutex> guard(lock_);
+    OpenedDevice opened;
+    MMRESULT result = MMSYSERR_NOERROR;
+    if (deviceId == kMidiMapper || deviceId == 0) {
+      // One synthesizer for the process: a second one would load the SoundFont again.
+      if (synthOpen_) {
+        return MMSYSERR_ALLOCATED;
+      }
+      result = SynthDevice::Open(opened.device);
+      opened.synth = true;
+    } else {
+      const std::vector<SeqPort> ports = SeqPorts();
+      if (deviceId < 1 || deviceId > static_cast<int>(ports.size())) {
+        return MMSYSERR_BADDEVICEID;
+      }
+      result = SeqDevice::Open(ports[static_cast<std::size_t>(deviceId - 1)], opened.device);
+    }
+    if (result != MMSYSERR_NOERROR) {
+      return result;
+    }
+    const MidiOutHandle made = nextHandle_++;
+    opened.notifier = std::make_unique<Notifier>(notify, made);
+    synthOpen_ = synthOpen_ || opened.synth;
+    devices_[made] = std::move(opened);
+    *handle = made;
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT Close(MidiOutHandle handle) override {
+    OpenedDevice closing;
+    {
+      const std::lock_guard<std::mutex> guard(lock_);
+      auto found = devices_.find(handle);
+      if (found == devices_.end()) {
+        return MMSYSERR_INVALHANDLE;
+      }
+      closing = std::move(found->second);
+      devices_.erase(found);
+    }
+    // Delivers the last completions and joins the thread, then stops the device.
+    closing.notifier.reset();
+    closing.device.reset();
+    if (closing.synth) {
+      const std::lock_guard<std::mutex> guard(lock_);
+      synthOpen_ = false;
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT ShortMsg(MidiOutHandle handle, std::uint32_t message) override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    OpenedDevice* opened = Find(handle);
+    return opened != nullptr ? opened->device->Short(message) : MMSYSERR_INVALHANDLE;
+  }
+
+  MMRESULT PrepareHeader(MidiOutHandle handle, MidiOutHeader* header) override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (Find(handle) == nullptr) {
+      return MMSYSERR_INVALHANDLE;
+    }
+    if (header == nullptr || header->data == nullptr || header->bufferLength == 0) {
+      return MMSYSERR_INVALPARAM;
+    }
+    header->flags = (header->flags & ~kMidiHdrDone) | kMidiHdrPrepared;
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT UnprepareHeader(MidiOutHandle handle, MidiOutHeader* header) override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (Find(handle) == nullptr) {
+      return MMSYSERR_INVALHANDLE;
+    }
+    if (header == nullptr) {
+      return MMSYSERR_INVALPARAM;
+    }
+    if ((header->flags & kMidiHdrInQueue) != 0) {
+      return MIDIERR_STILLPLAYING;
+    }
+    header->flags &= ~kMidiHdrPrepared;
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT LongMsg(MidiOutHandle handle, MidiOutHeader* header) override {
+    const std::lock_guard<std::mutex> guard(lock_);
+    OpenedDevice* opened = Find(handle);
+    if (opened == nullptr) {
+      return MMSYSERR_INVALHANDLE;
+    }
+    if (header == nullptr) {
+      return MMSYSERR_INVALPARAM;
+    }
+    if ((header->flags & kMidiHdrPrepared) == 0) {
+      return MIDIERR_UNPREPARED;
+    }
+    if ((header->flags & kMidiHdrInQueue) != 0) {
+      return MIDIERR_STILLPLAYING;
+    }
+    MMRESULT result = MMSYSERR_NOERROR;
+    const bool wellFormed = ForEachSysex(header->data, header->bufferLength,
+                                         [&](const std::uint8_t* message, std::uint32_t size) {
+                                           result = opened->device->Sysex(message, size);
+                                           return result == MMSYSERR_NOERROR;
+                                         });
+    if (!wellFormed) {
+      return MMSYSERR_INVALPARAM;
+    }
+    if (result != MMSYSERR_NOERROR) {
+      return result;
+    }
+    // The bytes are sent by now; the completion still travels through the notifier so the
+    // owner never hears of it inside its own send.
+    header->flags |= kMidiHdrDone;
+    opened->notifier->Post(header);
+    return MMSYSERR_NOERROR;
+  }
+
+ private:
+  OpenedDevice* Find(MidiOutHandle handle) {
+    auto found = devices_.find(handle);
+    return found != devices_.end() ? &found->second : nullptr;
+  }
+
+  std::mutex lock_;
+  std::map<MidiOutHandle, OpenedDevice> devices_;
+  MidiOutHandle nextHandle_ = 1;
+  bool synthOpen_ = false;
+};
+
+}  // namespace
+
+MidiOutDriver& SystemMidiOutDriver() {
+  static SystemMidiOut driver;
+  return driver;
+}
+
+}  // namespace sonarelle
