@@ -1,5 +1,6 @@
 #include "Tone.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -24,4 +25,23 @@ bool HasTone(const std::vector<double>& samples, double sampleRate, double frequ
   double below = TonePower(samples, sampleRate, frequency * 0.7);
   double above = TonePower(samples, sampleRate, frequency * 1.4);
   return at > 0.001 && at > 20.0 * below && at > 20.0 * above;
+}
+
+// The power of the strongest frequency within 1% of `hz`: chorus and a sample's own tuning
+// move a synthesizer's note a little off the exact pitch.
+static double BandPower(const std::vector<double>& samples, double sampleRate, double hz) {
+  double best = 0.0;
+  for (double at = hz * 0.99; at <= hz * 1.01; at += 0.5) {
+    best = std::max(best, TonePower(samples, sampleRate, at));
+  }
+  return best;
+}
+
+bool NoteSounds(const std::vector<double>& samples, double sampleRate, double hz) {
+  const double at = BandPower(samples, sampleRate, hz);
+  double square = 0.0;
+  for (double x : samples) square += x * x;
+  const double meanSquare = samples.empty() ? 0.0 : square / static_cast<double>(samples.size());
+  return at > meanSquare / 1000.0 && at > 5.0 * BandPower(samples, sampleRate, hz * 0.7) &&
+         at > 5.0 * BandPower(samples, sampleRate, hz * 1.4);
 }

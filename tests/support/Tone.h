@@ -11,3 +11,7 @@ double TonePower(const std::vector<double>& samples, double sampleRate, double f
 
 // Whether `frequency` stands clearly above the neighbouring frequencies in the samples.
 bool HasTone(const std::vector<double>& samples, double sampleRate, double frequency);
+
+// Whether a note of pitch `hz` stands out of a synthesizer's output, which plays far below
+// full scale and a little off the exact pitch.
+bool NoteSounds(const std::vector<double>& samples, double sampleRate, double hz);
