@@ -156,13 +156,16 @@ bool StartSoundSettings(bool recording) {
 }  // namespace
 
 TFrmMain::TFrmMain(QWidget* parent)
-    : QMainWindow(parent), MediaPlayer1(std::make_unique<TMediaPlayer>()) {
+    : QMainWindow(parent),
+      MediaPlayer1(std::make_unique<TMediaPlayer>()),
+      MidiFile1(std::make_unique<TMidiFile>()) {
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Sonarelle recorder[v1.0]"));
   BuildMenus();
   BuildControls();
   CreateRecordingComponents();
   MediaPlayer1->OnNotify = [this](TMediaPlayer* sender) { MediaPlayer1Notify(sender); };
+  MidiFile1->SetOnMidiEvent([this](PMidiEvent event) { MidiFile1MidiEvent(event); });
   FormCreate();
 }
 
@@ -178,9 +181,11 @@ TFrmMain::~TFrmMain() {
   if (!FConversions.empty()) MMMP3Encoder1->DiscardOutput(FConversions.front().target);
 }
 
-void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmTakes* takes) {
+void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmMidiPlayer* midiPlayer,
+                           TFrmTakes* takes) {
   FrmDisplay = display;
   FrmWaiting = waiting;
+  FrmMidiPlayer = midiPlayer;
   FrmTakes = takes;
   connect(FrmWaiting->Timer1, &QTimer::timeout, this,
           [this] { RunGuarded([this] { WaitingTimerTick(); }); });
@@ -378,9 +383,9 @@ void TFrmMain::FormCreate() {
   suiTrackBar1->setEnabled(false);
   MMLEDLABEL1->SetCaption(QStringLiteral("00:00:00   00:00:00"));
   FConfigFile = ProgramFolder() + QString::fromLatin1(ConfigKeys::kConfigFileName);
-  FLyricLines = std::make_unique<QStringList>();
-  FLyricLine = -2;
-  FLyricChar = 0;
+  LyricLines = std::make_unique<QStringList>();
+  LyricLine = -2;
+  LyricChars = 0;
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
@@ -402,7 +407,7 @@ void TFrmMain::showEvent(QShowEvent* event) {
 }
 
 void TFrmMain::FormClose() {
-  FLyricLines.reset();
+  LyricLines.reset();
   qDeleteAll(FDiscItems);
   FDiscItems.clear();
   if (FRecording) N32Click();

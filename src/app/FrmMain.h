@@ -10,6 +10,7 @@
 
 #include "app/PlayerState.h"
 #include "app/TakeFile.h"
+#include "midi/MidiFile.h"
 #include "platform/OpticalDrives.h"
 
 class QAction;
@@ -25,6 +26,7 @@ namespace sonarelle {
 
 class TCollapsiblePanel;
 class TFrmDisplay;
+class TFrmMidiPlayer;
 class TFrmTakes;
 class TFrmWaiting;
 class TMediaPlayer;
@@ -76,12 +78,15 @@ class TFrmMain : public QMainWindow {
   QString FLanguageFile;
 
   // Links the windows created after this one (not owned).
-  void LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmTakes* takes);
+  void LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmMidiPlayer* midiPlayer,
+                   TFrmTakes* takes);
 
   // The video display window, linked at start (not owned).
   TFrmDisplay* FrmDisplay = nullptr;
   // The conversion's progress window, linked at start (not owned).
   TFrmWaiting* FrmWaiting = nullptr;
+  // The lyric window and MIDI output device, linked at start (not owned).
+  TFrmMidiPlayer* FrmMidiPlayer = nullptr;
   // The window offering takes that were not saved, linked at start (not owned).
   TFrmTakes* FrmTakes = nullptr;
 
@@ -96,6 +101,7 @@ class TFrmMain : public QMainWindow {
 
   // Components and controls, reachable by the other windows and the tests.
   std::unique_ptr<TMediaPlayer> MediaPlayer1;
+  std::unique_ptr<TMidiFile> MidiFile1;
   std::unique_ptr<TMMWaveRecorder> MMWaveRecorder1;
   std::unique_ptr<TMMConnector> MMConnector1;
   std::unique_ptr<TMMWaveFile> MMWaveFile1;
@@ -144,9 +150,17 @@ class TFrmMain : public QMainWindow {
   bool FConverting = false;
   bool FRecording = false;
   bool FSessionEnding = false;
-  std::unique_ptr<QStringList> FLyricLines;
-  int FLyricLine = 0;
-  int FLyricChar = 0;
+
+  // KAR songs: the lines of the lyric window, the line being sung (-2 before the first
+  // paragraph) and how many of the lyrics' characters are coloured.
+  std::unique_ptr<QStringList> LyricLines;
+  int LyricLine = 0;
+  int LyricChars = 0;
+  // Turns the song's karaoke text into LyricLines and restarts the colouring.
+  void BuildLyricLines();
+  // Each event of the song as it comes due: channel messages to the device, texts to the
+  // lyric colouring.
+  void MidiFile1MidiEvent(PMidiEvent event);
 
   // Where the Homepage and Support commands lead.
   static const char* const kHomePage;
@@ -165,6 +179,8 @@ class TFrmMain : public QMainWindow {
   void SetTransport(bool play, bool pause, bool stop);
   void SetScreenModes(bool fullScreen, bool normal);
   void Unload();
+  void PlayKaraoke(const QString& fileName);
+  void StopKaraoke();
   void EndOfPlay();
   void MediaPlayer1Notify(TMediaPlayer* Sender);
   void SizeDisplayToVideo();

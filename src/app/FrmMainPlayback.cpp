@@ -49,6 +49,7 @@ QString TFrmMain::DiscTrackPath(int index) const {
 
 // Nothing is loaded any more: no tick and no transport command may reach a closed device.
 void TFrmMain::Unload() {
+  if (FMediaKind == TMediaKind::mkKaraoke && Timer1->isActive()) StopKaraoke();
   Timer1->stop();
   MediaPlayer1->Close();
   SetTransport(false, false, false);
@@ -65,6 +66,10 @@ void TFrmMain::PlayFile(const QString& fileName) {
       ext == QLatin1String("dat") || ext == QLatin1String("avi") || ext == QLatin1String("mpg");
   const bool audio =
       ext == QLatin1String("wav") || ext == QLatin1String("mp3") || ext == QLatin1String("mid");
+  if (ext == QLatin1String("kar")) {
+    PlayKaraoke(fileName);
+    return;
+  }
   if (!video && !audio) {
     SetScreenModes(false, false);
     MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtStart));
@@ -148,20 +153,33 @@ void TFrmMain::N21Click() {
     PlayFile(FCurrentFile);
     return;
   }
-  MediaPlayer1->Play();
+  if (FMediaKind == TMediaKind::mkKaraoke) {
+    MidiFile1->ResumePlayback();
+  } else {
+    MediaPlayer1->Play();
+  }
   SetTransport(false, true, true);
   FPlayState = TPlayState::psPlaying;
 }
 
 void TFrmMain::N22Click() {
-  MediaPlayer1->Pause();
+  if (FMediaKind == TMediaKind::mkKaraoke) {
+    MidiFile1->StopPlayback();
+  } else {
+    MediaPlayer1->Pause();
+  }
   SetTransport(true, false, true);
   FPlayState = TPlayState::psPaused;
 }
 
 void TFrmMain::N23Click() {
-  MediaPlayer1->Stop();
-  MediaPlayer1->Rewind();
+  // A KAR song keeps its place: Play goes on from there.
+  if (FMediaKind == TMediaKind::mkKaraoke) {
+    StopKaraoke();
+  } else {
+    MediaPlayer1->Stop();
+    MediaPlayer1->Rewind();
+  }
   SetTransport(true, false, false);
   FPlayState = TPlayState::psStopped;
 }
@@ -189,13 +207,20 @@ void TFrmMain::N15Click() {
 }
 
 void TFrmMain::Timer1Timer() {
-  const int position = MediaPlayer1->Position();
-  const int length = MediaPlayer1->Length();
+  const bool karaoke = FMediaKind == TMediaKind::mkKaraoke;
+  const int position = karaoke ? MidiFile1->PositionMs() : MediaPlayer1->Position();
+  const int length = karaoke ? MidiFile1->LengthMs() : MediaPlayer1->Length();
   if (position < length) {
     suiTrackBar1->setEnabled(true);
     suiTrackBar1->setMaximum(length);
     suiTrackBar1->setValue(position);
     MMLEDLABEL1->SetCaption(TimeDisplayText(length, position));
+    return;
+  }
+  if (karaoke) {
+    // The song's clock would run on past its end.
+    MidiFile1->StopPlayback();
+    EndOfPlay();
     return;
   }
   MediaPlayer1->Close();

@@ -7,6 +7,7 @@
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "media/MediaPlayer.h"
+#include "midi/FrmMidiPlayer.h"
 #include "platform/TerminationSignals.h"
 
 namespace sonarelle {
@@ -15,8 +16,9 @@ TProgramWindows::TProgramWindows()
     : FrmMain(std::make_unique<TFrmMain>()),
       FrmDisplay(std::make_unique<TFrmDisplay>(*FrmMain)),
       FrmWaiting(std::make_unique<TFrmWaiting>()),
+      FrmMidiPlayer(std::make_unique<TFrmMidiPlayer>()),
       FrmTakes(std::make_unique<TFrmTakes>()) {
-  FrmMain->LinkWindows(FrmDisplay.get(), FrmWaiting.get(), FrmTakes.get());
+  FrmMain->LinkWindows(FrmDisplay.get(), FrmWaiting.get(), FrmMidiPlayer.get(), FrmTakes.get());
   signals_ = std::make_unique<TerminationSignals>([this](int signal) {
     FrmMain->EndSession();
     QCoreApplication::exit(128 + signal);
@@ -30,6 +32,7 @@ TProgramWindows::~TProgramWindows() {
   FrmMain->MediaPlayer1->SetDisplay(nullptr);
   FrmMain.reset();
   FrmTakes.reset();
+  FrmMidiPlayer.reset();
   FrmWaiting.reset();
   FrmDisplay.reset();
 }

@@ -6,6 +6,7 @@ namespace sonarelle {
 
 class TFrmDisplay;
 class TFrmMain;
+class TFrmMidiPlayer;
 class TFrmTakes;
 class TFrmWaiting;
 class TerminationSignals;
@@ -20,6 +21,7 @@ class TProgramWindows {
   std::unique_ptr<TFrmMain> FrmMain;
   std::unique_ptr<TFrmDisplay> FrmDisplay;
   std::unique_ptr<TFrmWaiting> FrmWaiting;
+  std::unique_ptr<TFrmMidiPlayer> FrmMidiPlayer;
   std::unique_ptr<TFrmTakes> FrmTakes;
 
  private:

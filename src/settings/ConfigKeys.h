@@ -28,6 +28,11 @@ inline constexpr const char* kSkinSection = "skin";
 inline constexpr const char* kSkin = "skin";
 inline constexpr int kSkinDefault = 1;
 
+// KAR songs: the encoding of karaoke texts that are not UTF-8.
+inline constexpr const char* kMidiSection = "midi";
+inline constexpr const char* kMidiEncoding = "encoding";
+inline constexpr const char* kMidiEncodingDefault = "Windows-1252";
+
 inline constexpr const char* kProxySection = "proxy";
 inline constexpr const char* kIsProxy = "isProxy";
 inline constexpr const char* kProxy = "proxy";

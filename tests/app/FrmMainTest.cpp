@@ -93,7 +93,7 @@ TEST_F(FrmMainTest, StartsWithTheTimeDisplayAtZeroAndOnlyRecordEnabled) {
   EXPECT_FALSE(form_->FRecording);
   EXPECT_FALSE(form_->Timer1->isActive());
   EXPECT_EQ(form_->Timer1->interval(), 1000);
-  EXPECT_EQ(form_->FLyricLine, -2);
+  EXPECT_EQ(form_->LyricLine, -2);
   EXPECT_EQ(form_->FConfigFile, folder_.path() + "/config.ini");
   EXPECT_EQ(form_->FLanguageFile, folder_.path() + "/language/en.ini");
   EXPECT_FALSE(QFile::exists(form_->FConfigFile)) << "start-up must not write config.ini";
@@ -221,7 +221,7 @@ TEST_F(FrmMainTest, ClosingWhileRecordingOffersTheTakeFirst) {
   form_->close();
   EXPECT_TRUE(offered) << "the save dialog must come before the program ends";
   EXPECT_FALSE(form_->FRecording);
-  EXPECT_EQ(form_->FLyricLines, nullptr);
+  EXPECT_EQ(form_->LyricLines, nullptr);
 
   auto second = std::make_unique<TFrmMain>();
   second->close();

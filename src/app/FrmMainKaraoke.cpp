@@ -1,0 +1,109 @@
+// The main window's KAR songs: opening and playing them on the MIDI player, and the lyric
+// lines coloured as the song reaches them.
+#include <QSlider>
+#include <QTimer>
+
+#include "app/FrmDisplay.h"
+#include "app/FrmMain.h"
+#include "app/TimeDisplay.h"
+#include "displays/MMLEDLabel.h"
+#include "midi/FrmMidiPlayer.h"
+#include "midi/MidiOutput.h"
+#include "settings/ConfigKeys.h"
+#include "settings/SettingsStore.h"
+
+namespace sonarelle {
+
+namespace {
+
+constexpr std::uint8_t kMetaText = 1;
+
+}  // namespace
+
+void TFrmMain::PlayKaraoke(const QString& fileName) {
+  SetScreenModes(false, false);
+  // Nothing of a video stays on screen behind the lyrics.
+  FrmDisplay->hide();
+  ShowTaskbar(true);
+  FMediaKind = TMediaKind::mkKaraoke;
+  MidiFile1->TextEncoding =
+      SettingsStore::ReadText(FConfigFile, QString::fromLatin1(ConfigKeys::kMidiSection),
+                              QString::fromLatin1(ConfigKeys::kMidiEncoding),
+                              QString::fromLatin1(ConfigKeys::kMidiEncodingDefault))
+          .toLatin1();
+  MidiFile1->SetFilename(fileName);
+  try {
+    MidiFile1->LoadFile();
+  } catch (...) {
+    MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtStart));
+    throw;
+  }
+  MidiFile1->StartPlayback();
+  BuildLyricLines();
+  FrmMidiPlayer->LoadLyrics(*LyricLines);
+  if (FrmMidiPlayer->isHidden()) FrmMidiPlayer->show();
+  FCurrentFile = fileName;
+  Timer1->start();
+  SetTransport(false, true, true);
+  FPlayState = TPlayState::psPlaying;
+}
+
+void TFrmMain::StopKaraoke() {
+  MidiFile1->StopPlayback();
+  FrmMidiPlayer->SilenceAll();
+}
+
+void TFrmMain::BuildLyricLines() {
+  LyricLines->clear();
+  LyricChars = 0;
+  LyricLine = -2;
+  const QString lyric = MidiFile1->lyric();
+  const qsizetype first = lyric.indexOf(QLatin1Char('\\'));
+  if (first < 0) return;
+  // What comes before the first paragraph (titles, credits) is not sung.
+  for (const QString& paragraph : lyric.mid(first + 1).split(QLatin1Char('\\'))) {
+    *LyricLines += paragraph.split(QLatin1Char('/'));
+    LyricLines->append(QString());
+  }
+}
+
+void TFrmMain::MidiFile1MidiEvent(PMidiEvent event) {
+  if (event->status != 0xFF) {
+    // Only channel messages: the reader keeps no data of a system-exclusive event, and a
+    // bare status byte would be garbage to the device.
+    if (event->status < 0x80 || event->status > 0xEF || !FrmMidiPlayer->DeviceOpen) return;
+    TMyMidiEvent message;
+    message.StatusByte = event->status;
+    message.DataByte1 = event->data1;
+    message.DataByte2 = event->data2;
+    FrmMidiPlayer->MidiOutput1->SendEvent(message);
+    return;
+  }
+  // Only the texts the lyric window shows may move the colouring: lyric events, track
+  // names or markers that repeat them would run ahead of the singer.
+  if (event->data1 != kMetaText) return;
+  QString text = event->text;
+  bool firstParagraph = false;
+  const qsizetype paragraph = text.indexOf(QLatin1Char('\\'));
+  if (paragraph >= 0) {
+    text[paragraph] = QLatin1Char(' ');
+    // The song's first paragraph has no line before it, and its space is not shown.
+    firstParagraph = LyricLine == -2;
+    LyricLine += 2;
+    if (!firstParagraph) LyricChars += 3;
+  }
+  const qsizetype line = text.indexOf(QLatin1Char('/'));
+  if (line >= 0) {
+    text[line] = QLatin1Char(' ');
+    LyricLine += 1;
+    LyricChars += 1;
+  }
+  if (LyricLine >= 0 && LyricLine < LyricLines->size()) {
+    LyricChars += int(text.size()) - (firstParagraph ? 1 : 0);
+    FrmMidiPlayer->ColourLyrics(LyricChars);
+  } else {
+    FrmMidiPlayer->LoadLyrics(*LyricLines);
+  }
+}
+
+}  // namespace sonarelle

@@ -1,0 +1,116 @@
+#include "midi/FrmMidiPlayer.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QTextBlock>
+#include <QTextEdit>
+
+#include "midi/MidiOutput.h"
+#include "platform/MessageBoxes.h"
+
+namespace sonarelle {
+
+namespace {
+
+constexpr std::uint8_t kControlChange = 0xB0;
+constexpr std::uint8_t kAllNotesOff = 123;
+
+}  // namespace
+
+TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint),
+      MidiOutput1(std::make_unique<TMidiOutput>(driver)) {
+  setObjectName(QStringLiteral("FrmMidiPlayer"));
+  setWindowTitle(QStringLiteral("lyric"));
+  setFixedSize(kClientWidth, kClientHeight);
+
+  Label1 = new QLabel(QStringLiteral("choose a device"), this);
+  Label1->setObjectName(QStringLiteral("Label1"));
+  Label1->setGeometry(128, 36, 97, 17);
+  suiComboBox1 = new QComboBox(this);
+  suiComboBox1->setObjectName(QStringLiteral("suiComboBox1"));
+  suiComboBox1->setGeometry(232, 32, 169, suiComboBox1->sizeHint().height());
+  RichEdit1 = new QTextEdit(this);
+  RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
+  RichEdit1->setGeometry(6, 64, 569, 489);
+  RichEdit1->setReadOnly(true);
+  RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(13);
+  RichEdit1->setFont(font);
+
+  for (int id = 0; id < MidiOutput1->NumDevs(); ++id) {
+    MidiOutput1->SetDeviceID(id);
+    suiComboBox1->addItem(MidiOutput1->ProductName());
+  }
+  suiComboBox1->setCurrentIndex(suiComboBox1->count() > 0 ? 0 : -1);
+  DeviceOpen = false;
+  OpenSelectedDevice();
+  connect(suiComboBox1, &QComboBox::activated, this,
+          [this] { RunGuarded([this] { suiComboBox1Change(); }); });
+}
+
+TFrmMidiPlayer::~TFrmMidiPlayer() = default;
+
+void TFrmMidiPlayer::OpenSelectedDevice() {
+  const QString name = suiComboBox1->currentText();
+  if (suiComboBox1->currentIndex() < 0 || name.isEmpty()) return;
+  MidiOutput1->SetProductName(name);
+  DeviceOpen = MidiOutput1->OpenDevice();
+}
+
+void TFrmMidiPlayer::CloseSelectedDevice() {
+  if (!DeviceOpen) return;
+  MidiOutput1->CloseDevice();
+  DeviceOpen = false;
+}
+
+void TFrmMidiPlayer::suiComboBox1Change() {
+  CloseSelectedDevice();
+  OpenSelectedDevice();
+}
+
+// All Notes Off rather than mono mode: it silences the same notes and leaves every channel
+// able to play chords in the next song.
+void TFrmMidiPlayer::SilenceAll() {
+  if (!DeviceOpen) return;
+  TMyMidiEvent event;
+  for (std::uint8_t channel = 0; channel < 16; ++channel) {
+    event.StatusByte = kControlChange + channel;
+    event.DataByte1 = kAllNotesOff;
+    event.DataByte2 = 0;
+    MidiOutput1->SendEvent(event);
+  }
+}
+
+void TFrmMidiPlayer::LoadLyrics(const QStringList& lines) {
+  RichEdit1->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TFrmMidiPlayer::ColourLyrics(int chars) {
+  // The count treats a line break as two characters; the document holds one between
+  // paragraphs.
+  QTextDocument* document = RichEdit1->document();
+  int position = 0;
+  int left = chars;
+  for (QTextBlock block = document->begin(); block.isValid() && left > 0; block = block.next()) {
+    const int length = block.length() - 1;
+    if (left <= length) {
+      position = block.position() + left;
+      break;
+    }
+    left -= length + 2;
+    position = block.position() + block.length();
+  }
+  position = std::min(position, document->characterCount() - 1);
+  QTextCursor cursor(document);
+  cursor.setPosition(0);
+  cursor.setPosition(position, QTextCursor::KeepAnchor);
+  QTextCharFormat format;
+  format.setForeground(QColor(0, 0, 255));
+  format.setFontWeight(QFont::Bold);
+  cursor.mergeCharFormat(format);
+}
+
+}  // namespace sonarelle

@@ -1,0 +1,164 @@
+// KAR songs from the main window: the lyric window's colouring, and the song on the
+// built-in synthesizer of the test rig's sound server.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include "EventWait.h"
+#include "MonitorRecorder.h"
+#include "app/FrmMain.h"
+#include "app/ProgramWindows.h"
+#include "midi/FrmMidiPlayer.h"
+#include "midi/SmfWriter.h"
+#include "platform/ProgramFolder.h"
+#include "support/ModalBoxWatcher.h"
+#include "support/Tone.h"
+
+namespace sonarelle {
+namespace {
+
+using event_wait::WaitUntil;
+
+class KaraokeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetProgramFolder(dir_.path()); }
+  void Start() {
+    windows_ = std::make_unique<TProgramWindows>();
+    main_ = windows_->FrmMain.get();
+    main_->show();
+  }
+  void TearDown() override {
+    windows_.reset();
+    SetProgramFolder(QString());
+  }
+
+  QString Song(const char* name, const std::vector<smf::Track>& tracks) {
+    const QString path = dir_.filePath(QString::fromLatin1(name));
+    smf::Write(path.toStdString(), smf::Song(1, 96, tracks));
+    return path;
+  }
+
+  // The lyrics up to the last blue bold character, paragraphs joined by "\n".
+  QString Coloured() const {
+    QString text;
+    int end = 0;
+    for (QTextBlock block = windows_->FrmMidiPlayer->RichEdit1->document()->begin();
+         block.isValid(); block = block.next()) {
+      for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        text += fragment.text();
+        const QTextCharFormat format = fragment.charFormat();
+        if (format.foreground().color() == QColor(0, 0, 255) &&
+            format.fontWeight() == QFont::Bold) {
+          end = int(text.size());
+        }
+      }
+      text += QLatin1Char('\n');
+    }
+    return text.left(end);
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<TProgramWindows> windows_;
+  TFrmMain* main_ = nullptr;
+};
+
+TEST_F(KaraokeTest, LyricsColourAsTheirTextsComeDueEvenWithoutADevice) {
+  ModalBoxWatcher boxes;
+  // 96 ticks a quarter at 120 bpm: a text every 10 ticks is one every 52 ms.
+  smf::Track texts;
+  texts.Text(0, "@THeader")
+      .Text(10, "\\Twin")
+      .Text(10, "kle twin")
+      .Meta(0, 5, "kle twin")  // lyric events repeating the texts are not counted
+      .Text(10, "kle ")
+      .Meta(0, 3, "Verse two")  // nor is a track name in the middle of the song
+      .Text(10, "/lit")
+      .Text(10, "tle star")
+      .Text(10, "\\Up");
+  const QString song = Song("twinkle.kar", {smf::Track().Tempo(0, 500000), texts});
+  const QByteArray server = qgetenv("PULSE_SERVER");
+  qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
+  Start();
+  qputenv("PULSE_SERVER", server);
+  ASSERT_FALSE(windows_->FrmMidiPlayer->DeviceOpen);
+
+  std::int64_t now = 0;
+  main_->MidiFile1->MilliSeconds = [&] { return now; };
+  main_->PlayFile(song);
+  EXPECT_EQ(main_->FMediaKind, TMediaKind::mkKaraoke);
+  EXPECT_TRUE(windows_->FrmMidiPlayer->isVisible());
+  EXPECT_EQ(*main_->LyricLines, QStringList({"Twinkle twinkle ", "little star", "", "Up", ""}));
+
+  QStringList seen;
+  for (int step = 0; step < 7; ++step) {
+    now = step * 1000 * 10 / 192 + 26;  // between two texts
+    main_->MidiFile1->ClockTick();
+    seen << Coloured();
+  }
+  EXPECT_EQ(seen,
+            QStringList({"", "Twin", "Twinkle twin", "Twinkle twinkle ", "Twinkle twinkle \nlit",
+                         "Twinkle twinkle \nlittle star", "Twinkle twinkle \nlittle star\n\nUp"}));
+  EXPECT_EQ(main_->LyricChars, 35);
+
+  // A second song starts its colouring over.
+  main_->PlayFile(song);
+  now = 26;
+  main_->MidiFile1->ClockTick();
+  EXPECT_EQ(Coloured(), "");
+  EXPECT_EQ(main_->LyricLine, -2);
+  EXPECT_TRUE(boxes.Boxes().isEmpty());
+}
+
+// The song as the singer hears it: the rig's "speakers" carry the synthesizer.
+class KaraokeSoundTest : public KaraokeTest {
+ protected:
+  static monitor_recorder::Recording Listen(int ms) {
+    monitor_recorder::Recording heard;
+    const std::string failure = monitor_recorder::Record(
+        "speakers.monitor", std::size_t(monitor_recorder::kRate) * ms / 1000,
+        std::chrono::milliseconds(ms + 3000), &heard);
+    EXPECT_EQ(failure, "");
+    return heard;
+  }
+  static bool HasChord(const monitor_recorder::Recording& heard) {
+    const auto rate = double(monitor_recorder::kRate);
+    return NoteSounds(heard.left, rate, 261.63) && NoteSounds(heard.left, rate, 329.63) &&
+           NoteSounds(heard.left, rate, 392.00);
+  }
+};
+
+TEST_F(KaraokeSoundTest, TheSongSoundsStopSilencesItAndTheNextSongStillPlaysChords) {
+  ModalBoxWatcher boxes;
+  Start();
+  ASSERT_TRUE(windows_->FrmMidiPlayer->DeviceOpen);
+  // A chord of C, E and G on a recorder held for twenty seconds under two lines of lyrics.
+  smf::Track music;
+  music.Event(0, {0xC0, 74}).Event(0, {0x90, 60, 110}).Event(0, {0x90, 64, 110});
+  music.Event(0, {0x90, 67, 110}).Event(3840, {0x80, 60, 0}).Event(0, {0x80, 64, 0});
+  music.Event(0, {0x80, 67, 0});
+  smf::Track texts;
+  texts.Text(0, "\\La").Text(48, "la").Text(48, "/la").Text(48, "la");
+  const QString song = Song("chord.kar", {smf::Track().Tempo(0, 500000), music, texts});
+
+  main_->PlayFile(song);
+  ASSERT_TRUE(WaitUntil([&] { return Coloured() == "La"; }, 2000));
+  EXPECT_TRUE(HasChord(Listen(500)));
+  ASSERT_TRUE(WaitUntil([&] { return Coloured() == "Lala\nlala"; }, 2000));
+
+  main_->BtnStop->click();
+  event_wait::Pump(300);
+  EXPECT_LT(monitor_recorder::Rms(Listen(200).left), 0.001) << "silent 300 ms after Stop";
+
+  main_->PlayFile(song);
+  event_wait::Pump(300);
+  EXPECT_TRUE(HasChord(Listen(500))) << "every channel still plays chords";
+  EXPECT_TRUE(boxes.Boxes().isEmpty());
+}
+
+}  // namespace
+}  // namespace sonarelle
