@@ -19,6 +19,7 @@
 
 #include "platform/MciCommand.h"
 #include "platform/MessageWindow.h"
+#include "platform/SoundFont.h"
 #include "platform/VideoSurface.h"
 
 namespace sonarelle {
@@ -65,17 +66,13 @@ const DeviceEntry* FindDevice(const QString& fileName) {
   return nullptr;
 }
 
-// The General MIDI sound font for .mid files: SONARELLE_SOUNDFONT if set, else the
-// fullest one installed. Empty leaves the choice to the synthesizer.
+// The General MIDI sound font for .mid files. The decoder loads every sample of it at once,
+// so the largest installed font is not a candidate. Empty leaves the choice to the decoder.
 QByteArray SoundFontPath() {
-  QByteArray path = qgetenv("SONARELLE_SOUNDFONT");
-  if (!path.isEmpty()) return path;
-  for (const char* candidate :
-       {"/usr/share/sounds/sf2/FluidR3_GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2",
-        "/usr/share/sounds/sf2/default-GM.sf2"}) {
-    if (QFileInfo::exists(QString::fromLatin1(candidate))) return candidate;
-  }
-  return {};
+  return ChooseSoundFont({"/usr/share/sounds/sf2/FluidR3_GM.sf2",
+                          "/usr/share/sounds/sf2/TimGM6mb.sf2",
+                          "/usr/share/sounds/sf2/default-GM.sf2"})
+      .toLocal8Bit();
 }
 
 void InitGStreamer() {
