@@ -17,9 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include <QFileInfo>
+#include <QTimer>
 
 #include "platform/MidiOutDriver.h"
+#include "platform/SoundFont.h"
 
 namespace sonarelle {
 
@@ -32,13 +33,6 @@ constexpr auto kConnectTimeout = std::chrono::seconds(3);
 
 const char* const kSynthName = "Sonarelle GM Synthesizer";
 const char* const kMapperName = "Sonarelle MIDI Mapper";
-const char* const kSoundFontVariable = "SONARELLE_SOUNDFONT";
-const char* const kSoundFonts[] = {
-    "/usr/share/sounds/sf2/MuseScore_General_Full.sf2",
-    "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-    "/usr/share/sounds/sf2/default-GM.sf2",
-    "/usr/share/sounds/sf2/TimGM6mb.sf2",
-};
 constexpr int kPolyphony = 256;
 constexpr std::uint16_t kAllChannels = 0xFFFF;
 // The synthesizer writes blocks of kPeriodSize frames, kPeriods of them at most queued. On
@@ -47,6 +41,8 @@ constexpr std::uint16_t kAllChannels = 0xFFFF;
 constexpr int kPeriodSize = 256;
 constexpr int kPeriods = 8;
 constexpr std::uint32_t kDefaultRate = 44100;
+constexpr auto kIdleStop = std::chrono::seconds(5);
+constexpr auto kWakeRetry = std::chrono::seconds(2);
 
 MMRESULT ServerError(int error) {
   return kMidiOutServerErrorBase + static_cast<MMRESULT>(error > 0 ? error : PA_ERR_UNKNOWN);
@@ -123,20 +119,6 @@ MMRESULT ProbeServer(std::uint32_t& rate) {
   return MMSYSERR_NOERROR;
 }
 
-// The SoundFont of the synthesizer: the one the user names, else the first installed.
-QString SoundFontPath() {
-  const char* chosen = std::getenv(kSoundFontVariable);
-  if (chosen != nullptr && *chosen != '\0') {
-    return QString::fromLocal8Bit(chosen);
-  }
-  for (const char* path : kSoundFonts) {
-    if (QFileInfo(QString::fromUtf8(path)).isFile()) {
-      return QString::fromUtf8(path);
-    }
-  }
-  return {};
-}
-
 // Calls `each` with the start and length of every system-exclusive message in the buffer,
 // F0 and F7 included; false, calling nothing, when the buffer is anything else.
 template <class Each>
@@ -183,7 +165,10 @@ class Device {
 class SynthDevice final : public Device {
  public:
   static MMRESULT Open(std::unique_ptr<Device>& device) {
-    const QString path = SoundFontPath();
+    // The fullest first: samples are loaded as programs need them, so its size costs little.
+    const QString path = ChooseSoundFont(
+        {"/usr/share/sounds/sf2/MuseScore_General_Full.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+         "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2"});
     if (path.isEmpty()) {
       return MIDIERR_NOSOUNDFONT;
     }
@@ -219,11 +204,19 @@ class SynthDevice final : public Device {
     if (synth->audio_ == nullptr) {
       return MMSYSERR_NODRIVER;
     }
+    synth->idle_.start();
     device = std::move(synth);
     return MMSYSERR_NOERROR;
   }
 
+  SynthDevice() {
+    idle_.setSingleShot(true);
+    idle_.setInterval(kIdleStop);
+    QObject::connect(&idle_, &QTimer::timeout, [this] { Rest(); });
+  }
+
   MMRESULT Short(std::uint32_t message) override {
+    Wake();
     std::uint8_t status = message & 0xFF;
     int data1 = static_cast<int>((message >> 8) & 0x7F);
     int data2 = static_cast<int>((message >> 16) & 0x7F);
@@ -280,6 +273,7 @@ class SynthDevice final : public Device {
   }
 
   MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) override {
+    Wake();
     // The synthesizer takes the bytes between F0 and F7.
     fluid_synth_sysex(synth_.get(), reinterpret_cast<const char*>(data + 1),
                       static_cast<int>(length - 2), nullptr, nullptr, nullptr, 0);
@@ -287,6 +281,35 @@ class SynthDevice final : public Device {
   }
 
  private:
+  // Rendering silence costs about a tenth of a core, and the program keeps the device open
+  // from start to end: the sound stream is closed once nothing was sent for kIdleStop and
+  // no voice sounds, and the next message opens it again. A server that is gone by then
+  // leaves the synthesizer silent, as losing it while playing does, and is asked again
+  // kWakeRetry later rather than at every message.
+  void Wake() {
+    idle_.start();
+    if (audio_ != nullptr || Clock::now() < nextWake_) {
+      return;
+    }
+    std::uint32_t rate = 0;
+    if (ProbeServer(rate) == MMSYSERR_NOERROR) {
+      audio_.reset(new_fluid_audio_driver(settings_.get(), synth_.get()));
+    }
+    if (audio_ == nullptr) {
+      nextWake_ = Clock::now() + kWakeRetry;
+    }
+  }
+
+  void Rest() {
+    if (fluid_synth_get_active_voice_count(synth_.get()) > 0) {
+      idle_.start();
+      return;
+    }
+    audio_.reset();
+  }
+
+  QTimer idle_;
+  Clock::time_point nextWake_;
   // Torn down in reverse: the audio driver stops pulling from the synthesizer first.
   std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> settings_{
       nullptr, &delete_fluid_settings};
@@ -513,7 +536,9 @@ struct OpenedDevice {
 class SystemMidiOut final : public MidiOutDriver {
  public:
   SystemMidiOut() {
-    // FluidSynth announces its audio driver at every open; warnings and errors still show.
+    // FluidSynth announces its audio driver at every open and warns for every note a busy
+    // song finds no voice for; errors still show.
+    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
     fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
     fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
   }

@@ -115,6 +115,27 @@ TEST(MidiOutputSound, NoteSilenceAndChordOnTheSpeakers) {
   EXPECT_TRUE(out.CloseDevice());
 }
 
+// The sound server's streams of this process.
+int OurStreams() {
+  QProcess pactl;
+  pactl.start("pactl", {"list", "short", "sink-inputs"});
+  pactl.waitForFinished();
+  return int(pactl.readAllStandardOutput().count('\n'));
+}
+
+TEST(MidiOutputSound, AnIdleSynthesizerClosesItsStreamAndStillPlaysTheNextNote) {
+  TMidiOutput out;
+  ASSERT_TRUE(out.OpenDevice());
+  ASSERT_EQ(OurStreams(), 1);
+  Pump(5500);
+  EXPECT_EQ(OurStreams(), 0) << "silence is still rendered";
+  out.SendShort(0xC0, kRecorder, 0);
+  out.SendShort(0x90, 69, 100);
+  Pump(300);
+  EXPECT_NEAR(PeakHz(Listen(500)), 440.0, 4.0);
+  AllNotesOff(out);
+}
+
 TEST(MidiOutputSound, GmResetCompletesOnTheOwnersThreadAndReachesTheSynthesizer) {
   TMidiOutput out;
   ASSERT_TRUE(out.OpenDevice());
