@@ -407,6 +407,8 @@ void TFrmMain::showEvent(QShowEvent* event) {
 }
 
 void TFrmMain::FormClose() {
+  // The song stops before the lines it colours go; the save dialog below runs the clock.
+  if (FMediaKind == TMediaKind::mkKaraoke) StopKaraoke();
   LyricLines.reset();
   qDeleteAll(FDiscItems);
   FDiscItems.clear();

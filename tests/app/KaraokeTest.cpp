@@ -111,6 +111,12 @@ TEST_F(KaraokeTest, LyricsColourAsTheirTextsComeDueEvenWithoutADevice) {
   main_->MidiFile1->ClockTick();
   EXPECT_EQ(Coloured(), "");
   EXPECT_EQ(main_->LyricLine, -2);
+
+  // Closing ends the song before its lines are freed.
+  main_->close();
+  now += 500;
+  main_->MidiFile1->ClockTick();
+  EXPECT_FALSE(main_->MidiFile1->Playing());
   EXPECT_TRUE(boxes.Boxes().isEmpty());
 }
 
