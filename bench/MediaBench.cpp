@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "CpuTime.h"
 #include "EventWait.h"
 #include "MediaFixtures.h"
 #include "media/MediaPlayer.h"
@@ -42,13 +43,6 @@ double Median(std::vector<double> values) {
 
 bool IsRed(QRgb c) {
   return qRed(c) > 180 && qGreen(c) < 70 && qBlue(c) < 70;
-}
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include <QTimer>
 
 #include "BenchRig.h"
+#include "CpuTime.h"
 #include "midi/MidiFile.h"
 #include "midi/MidiOutput.h"
 #include "midi/SmfWriter.h"
@@ -36,13 +37,6 @@ namespace {
 constexpr int kDivision = 480;
 constexpr int kEvents = 20000;
 constexpr int kTracks = 4;
-
-double CpuSeconds(int who) {
-  rusage usage{};
-  getrusage(who, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double NowMs() {
   using namespace std::chrono;

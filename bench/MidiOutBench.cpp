@@ -25,6 +25,7 @@
 #include <QFileInfo>
 
 #include "BenchRig.h"
+#include "CpuTime.h"
 #include "midi/MidiOutput.h"
 
 namespace {
@@ -150,13 +151,6 @@ class Listener {
   std::atomic<float> loudest_{0.0F};
   Clock::time_point heardAt_;
 };
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The share of one core this process uses over `ms` of wall time.
 double CpuShare(int ms) {

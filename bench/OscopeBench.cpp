@@ -19,6 +19,7 @@
 #include <numbers>
 #include <vector>
 
+#include "CpuTime.h"
 #include "audio/chain/MMCustomSoundComponent.h"
 #include "displays/MMConnector.h"
 #include "displays/MMOscope.h"
@@ -61,13 +62,6 @@ class ToneDriver : public TMMCustomSoundComponent {
   std::vector<char> block_;
   long long frame_ = 0;
 };
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Runs the event loop for `ms` and returns the CPU share of one core it took, in percent.
 double CpuShare(int ms) {

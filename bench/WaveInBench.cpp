@@ -22,18 +22,12 @@
 #include <QTimer>
 
 #include "BenchRig.h"
+#include "CpuTime.h"
 #include "audio/recorder/MMWaveRecorder.h"
 
 using namespace sonarelle;
 
 namespace {
-
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 int RigDevice(const QString& server, const QString& name) {
   QProcess pactl;

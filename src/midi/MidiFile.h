@@ -50,7 +50,7 @@ struct TMidiTrack {
 
  private:
   // Index of the last event with status 0x9n for each channel and key.
-  std::vector<std::int32_t> lastNoteOn_ = std::vector<std::int32_t>(16 * 128, -1);
+  std::vector<std::int32_t> lastNoteOn_ = std::vector<std::int32_t>(std::size_t{16} * 128, -1);
 };
 
 enum class TFileFormat { single, multi_synch, multi_asynch };

@@ -37,7 +37,7 @@ class KaraokeTest : public ::testing::Test {
   }
 
   QString Song(const char* name, const std::vector<smf::Track>& tracks) {
-    const QString path = dir_.filePath(QString::fromLatin1(name));
+    QString path = dir_.filePath(QString::fromLatin1(name));
     smf::Write(path.toStdString(), smf::Song(1, 96, tracks));
     return path;
   }
