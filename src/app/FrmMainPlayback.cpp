@@ -49,7 +49,7 @@ QString TFrmMain::DiscTrackPath(int index) const {
 
 // Nothing is loaded any more: no tick and no transport command may reach a closed device.
 void TFrmMain::Unload() {
-  if (FMediaKind == TMediaKind::mkKaraoke && Timer1->isActive()) StopKaraoke();
+  if (FMediaKind == TMediaKind::mkKaraoke) StopKaraoke();
   Timer1->stop();
   MediaPlayer1->Close();
   SetTransport(false, false, false);

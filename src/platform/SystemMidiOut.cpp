@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include <QFile>
 #include <QTimer>
 
 #include "platform/MidiOutDriver.h"
@@ -119,6 +121,16 @@ MMRESULT ProbeServer(std::uint32_t& rate) {
   return MMSYSERR_NOERROR;
 }
 
+// Whether the file starts the way a SoundFont does: a RIFF "sfbk" form.
+bool IsSoundFont(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    return false;
+  }
+  const QByteArray head = file.read(12);
+  return head.size() == 12 && head.startsWith("RIFF") && head.mid(8) == "sfbk";
+}
+
 // Calls `each` with the start and length of every system-exclusive message in the buffer,
 // F0 and F7 included; false, calling nothing, when the buffer is anything else.
 template <class Each>
@@ -196,17 +208,30 @@ class SynthDevice final : public Device {
     if (synth->synth_ == nullptr) {
       return MMSYSERR_NOMEM;
     }
-    if (fluid_synth_sfload(synth->synth_.get(), path.toLocal8Bit().constData(), 1) ==
-        FLUID_FAILED) {
+    if (!IsSoundFont(path)) {
       return MIDIERR_BADSOUNDFONT;
     }
     synth->audio_.reset(new_fluid_audio_driver(settings, synth->synth_.get()));
     if (synth->audio_ == nullptr) {
       return MMSYSERR_NODRIVER;
     }
+    // The device opens at the program's start, and reading the largest SoundFont's directory
+    // takes a third of a second: it is read beside the start, and the first message waits
+    // for it.
+    synth->loader_ = std::thread([loading = synth->synth_.get(), file = path.toLocal8Bit()] {
+      if (fluid_synth_sfload(loading, file.constData(), 1) == FLUID_FAILED) {
+        std::fprintf(stderr, "The General MIDI SoundFont %s cannot be read.\n", file.constData());
+      }
+    });
     synth->idle_.start();
     device = std::move(synth);
     return MMSYSERR_NOERROR;
+  }
+
+  ~SynthDevice() override {
+    if (loader_.joinable()) {
+      loader_.join();
+    }
   }
 
   SynthDevice() {
@@ -287,6 +312,9 @@ class SynthDevice final : public Device {
   // leaves the synthesizer silent, as losing it while playing does, and is asked again
   // kWakeRetry later rather than at every message.
   void Wake() {
+    if (loader_.joinable()) {
+      loader_.join();
+    }
     idle_.start();
     if (audio_ != nullptr || Clock::now() < nextWake_) {
       return;
@@ -310,6 +338,7 @@ class SynthDevice final : public Device {
 
   QTimer idle_;
   Clock::time_point nextWake_;
+  std::thread loader_;  // reads the SoundFont; joined before the synthesizer goes
   // Torn down in reverse: the audio driver stops pulling from the synthesizer first.
   std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> settings_{
       nullptr, &delete_fluid_settings};

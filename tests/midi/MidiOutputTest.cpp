@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -115,12 +116,14 @@ TEST(MidiOutputSound, NoteSilenceAndChordOnTheSpeakers) {
   EXPECT_TRUE(out.CloseDevice());
 }
 
-// The sound server's streams of this process.
+// The sound server's playback streams of this process; other tests may play beside it.
 int OurStreams() {
   QProcess pactl;
-  pactl.start("pactl", {"list", "short", "sink-inputs"});
+  pactl.start("pactl", {"list", "sink-inputs"});
   pactl.waitForFinished();
-  return int(pactl.readAllStandardOutput().count('\n'));
+  const QByteArray ours =
+      "application.process.id = \"" + QByteArray::number(QCoreApplication::applicationPid()) + '"';
+  return int(pactl.readAllStandardOutput().count(ours));
 }
 
 TEST(MidiOutputSound, AnIdleSynthesizerClosesItsStreamAndStillPlaysTheNextNote) {
