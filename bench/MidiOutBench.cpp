@@ -1,8 +1,9 @@
 // What the built-in synthesizer costs and how promptly it plays, per SoundFont:
-//   - time to open the device (the SoundFont is read then),
+//   - time to open the device (the SoundFont is read beside it),
 //   - resident memory the open adds, and after a first program change,
-//   - time a first program change takes (its samples are read then),
-//   - CPU share while open, silent and playing,
+//   - time a first program change takes (it waits for the SoundFont, then reads the
+//     program's samples),
+//   - CPU share while open, silent (before the idle stream rests) and playing,
 //   - time from a note-on to sound on the rig's speakers, as a low-latency client of the
 //     speakers' monitor hears it (median and worst of several notes, the first one sent
 //     right after the open).

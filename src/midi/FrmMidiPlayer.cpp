@@ -40,13 +40,16 @@ TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
   font.setPixelSize(13);
   RichEdit1->setFont(font);
 
-  for (int id = 0; id < MidiOutput1->NumDevs(); ++id) {
-    MidiOutput1->SetDeviceID(id);
-    suiComboBox1->addItem(MidiOutput1->ProductName());
-  }
-  suiComboBox1->setCurrentIndex(suiComboBox1->count() > 0 ? 0 : -1);
-  DeviceOpen = false;
-  OpenSelectedDevice();
+  // A device that fails to answer is reported, and the program starts all the same.
+  RunGuarded([this] {
+    for (int id = 0; id < MidiOutput1->NumDevs(); ++id) {
+      MidiOutput1->SetDeviceID(id);
+      suiComboBox1->addItem(MidiOutput1->ProductName());
+    }
+    suiComboBox1->setCurrentIndex(suiComboBox1->count() > 0 ? 0 : -1);
+    DeviceOpen = false;
+    OpenSelectedDevice();
+  });
   connect(suiComboBox1, &QComboBox::activated, this,
           [this] { RunGuarded([this] { suiComboBox1Change(); }); });
 }
