@@ -57,7 +57,8 @@ std::vector<std::uint32_t> Values(MixerHandle handle, const MixerControl& contro
   return values;
 }
 
-MMRESULT Set(MixerHandle handle, const MixerControl& control, std::vector<std::uint32_t> values) {
+MMRESULT Set(MixerHandle handle, const MixerControl& control,
+             const std::vector<std::uint32_t>& values) {
   const auto channels =
       static_cast<std::uint32_t>(values.size()) / std::max<std::uint32_t>(control.items, 1);
   return PulseMixerDriver().SetControlValues(handle, control.controlId, channels, control.items,
