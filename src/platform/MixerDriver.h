@@ -21,6 +21,12 @@ inline constexpr std::uint32_t MIXERCONTROL_CONTROLF_UNIFORM = 0x1;
 inline constexpr std::uint32_t MIXERCONTROL_CONTROLF_MULTIPLE = 0x2;
 inline constexpr std::uint32_t MIXERCONTROL_CONTROLF_DISABLED = 0x80000000;
 
+// Result codes of the mixer operations beyond the shared ones.
+inline constexpr MMRESULT MIXERR_INVALLINE = 1024;
+inline constexpr MMRESULT MIXERR_INVALCONTROL = 1025;
+// Codes from this value on carry a sound server error number (code - base).
+inline constexpr MMRESULT kMixerServerErrorBase = 2000;
+
 // Notifications of an open mixer: `id` is the line id or the control id that changed.
 inline constexpr unsigned MM_MIXM_LINE_CHANGE = 0x3D0;
 inline constexpr unsigned MM_MIXM_CONTROL_CHANGE = 0x3D1;

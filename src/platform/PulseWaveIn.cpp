@@ -8,138 +8,18 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/PulseMainloop.h"
 #include "platform/WaveInDriver.h"
 
 namespace sonarelle {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr auto kConnectTimeout = std::chrono::seconds(3);
-constexpr auto kOperationTimeout = std::chrono::seconds(2);
+constexpr auto kConnectTimeout = PulseMainloop::kConnectTimeout;
 // Latency asked of the server: short fragments keep the buffers flowing evenly.
 constexpr pa_usec_t kFragmentUsec = 20000;
-
-// The threaded main loop and one context on it, made on first use and again after the
-// server was lost. Everything here is used with the loop's lock held (see Lock).
-class PulseMainloop {
- public:
-  PulseMainloop() : loop_(pa_threaded_mainloop_new()) {
-    if (loop_ != nullptr && pa_threaded_mainloop_start(loop_) != 0) {
-      pa_threaded_mainloop_free(loop_);
-      loop_ = nullptr;
-    }
-  }
-  ~PulseMainloop() {
-    if (loop_ == nullptr) {
-      return;
-    }
-    pa_threaded_mainloop_lock(loop_);
-    DropContext();
-    pa_threaded_mainloop_unlock(loop_);
-    pa_threaded_mainloop_stop(loop_);
-    pa_threaded_mainloop_free(loop_);
-  }
-  PulseMainloop(const PulseMainloop&) = delete;
-  PulseMainloop& operator=(const PulseMainloop&) = delete;
-
-  // Holds the loop's lock for a scope; the loop's thread runs no callback meanwhile.
-  class Lock {
-   public:
-    explicit Lock(PulseMainloop& loop) : loop_(loop.loop_) {
-      if (loop_ != nullptr) {
-        pa_threaded_mainloop_lock(loop_);
-      }
-    }
-    ~Lock() {
-      if (loop_ != nullptr) {
-        pa_threaded_mainloop_unlock(loop_);
-      }
-    }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-   private:
-    pa_threaded_mainloop* loop_;
-  };
-
-  bool Usable() const { return loop_ != nullptr; }
-
-  // Lets the loop run until `done` holds or the time is up; false on time out.
-  template <class Done>
-  bool Wait(Done done, Clock::duration timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done()) {
-      if (Clock::now() >= deadline) {
-        return false;
-      }
-      pa_threaded_mainloop_unlock(loop_);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      pa_threaded_mainloop_lock(loop_);
-    }
-    return true;
-  }
-
-  // Waits for an operation and drops it; false when it failed to finish in time.
-  bool Finish(pa_operation* op) {
-    if (op == nullptr) {
-      return false;
-    }
-    const bool done = Wait([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; },
-                           kOperationTimeout);
-    if (!done) {
-      pa_operation_cancel(op);
-    }
-    pa_operation_unref(op);
-    return done;
-  }
-
-  // A ready context, connecting when there is none or the old one died; null when the
-  // server cannot be reached, with the server error number in `error`.
-  pa_context* Context(int& error) {
-    if (context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY) {
-      return context_;
-    }
-    DropContext();
-    context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "sonarelle");
-    if (context_ == nullptr) {
-      error = PA_ERR_INTERNAL;
-      return nullptr;
-    }
-    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-      error = pa_context_errno(context_);
-      DropContext();
-      return nullptr;
-    }
-    const bool settled = Wait(
-        [this] {
-          const pa_context_state_t state = pa_context_get_state(context_);
-          return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        },
-        kConnectTimeout);
-    if (!settled || pa_context_get_state(context_) != PA_CONTEXT_READY) {
-      error = settled ? pa_context_errno(context_) : PA_ERR_TIMEOUT;
-      DropContext();
-      return nullptr;
-    }
-    return context_;
-  }
-
- private:
-  void DropContext() {
-    if (context_ != nullptr) {
-      pa_context_disconnect(context_);
-      pa_context_unref(context_);
-      context_ = nullptr;
-    }
-  }
-
-  pa_threaded_mainloop* loop_;
-  pa_context* context_ = nullptr;
-};
 
 MMRESULT ServerError(int error) {
   return kWaveInServerErrorBase + static_cast<MMRESULT>(std::max(error, 0));

@@ -1,0 +1,79 @@
+#pragma once
+
+// A pa_threaded_mainloop with one client context, shared by the PulseAudio drivers; only
+// their .cpp files include this header.
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <thread>
+
+namespace sonarelle {
+
+// The threaded main loop and one context on it. Everything here is used with the loop's lock
+// held (see Lock).
+class PulseMainloop {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr auto kConnectTimeout = std::chrono::seconds(3);
+  static constexpr auto kOperationTimeout = std::chrono::seconds(2);
+
+  PulseMainloop();
+  ~PulseMainloop();
+  PulseMainloop(const PulseMainloop&) = delete;
+  PulseMainloop& operator=(const PulseMainloop&) = delete;
+
+  // Holds the loop's lock for a scope; the loop's thread runs no callback meanwhile.
+  class Lock {
+   public:
+    explicit Lock(PulseMainloop& loop) : loop_(loop.loop_) {
+      if (loop_ != nullptr) {
+        pa_threaded_mainloop_lock(loop_);
+      }
+    }
+    ~Lock() {
+      if (loop_ != nullptr) {
+        pa_threaded_mainloop_unlock(loop_);
+      }
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    pa_threaded_mainloop* loop_;
+  };
+
+  bool Usable() const { return loop_ != nullptr; }
+
+  // Lets the loop run until `done` holds or the time is up; false on time out.
+  template <class Done>
+  bool Wait(Done done, Clock::duration timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+      if (Clock::now() >= deadline) {
+        return false;
+      }
+      pa_threaded_mainloop_unlock(loop_);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      pa_threaded_mainloop_lock(loop_);
+    }
+    return true;
+  }
+
+  // Waits for an operation and drops it; false when it failed to finish in time.
+  bool Finish(pa_operation* op);
+
+  // A ready context, connecting when there is none or the old one died; null when the
+  // server cannot be reached, with the server error number in `error`.
+  pa_context* Context(int& error);
+
+  // The context when it is connected and ready, without connecting again; null otherwise.
+  pa_context* Ready() const;
+
+ private:
+  void DropContext();
+
+  pa_threaded_mainloop* loop_;
+  pa_context* context_ = nullptr;
+};
+
+}  // namespace sonarelle
