@@ -29,6 +29,7 @@
 #include "encode/MMMP3Encoder.h"
 #include "encode/MP3Info.h"
 #include "media/MediaPlayer.h"
+#include "mixer/AudioMixer.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -158,7 +159,8 @@ bool StartSoundSettings(bool recording) {
 TFrmMain::TFrmMain(QWidget* parent)
     : QMainWindow(parent),
       MediaPlayer1(std::make_unique<TMediaPlayer>()),
-      MidiFile1(std::make_unique<TMidiFile>()) {
+      MidiFile1(std::make_unique<TMidiFile>()),
+      AudioMixer1(std::make_unique<TAudioMixer>()) {
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Sonarelle recorder[v1.0]"));
   BuildMenus();
@@ -378,6 +380,8 @@ void TFrmMain::Enable(const char* name, bool enabled) {
 void TFrmMain::FormCreate() {
   FLanguageFile = ProgramFolder() + QStringLiteral("language/en.ini");
   suiPanel1->Push();
+  ReadMasterVolume();
+  BuildSourcePanel();
   for (const char* name : {"N21", "N22", "N23", "N32", "N52", "MenuWindows"}) Enable(name, false);
   suiTrackBar1->setValue(0);
   suiTrackBar1->setEnabled(false);
@@ -410,6 +414,8 @@ void TFrmMain::FormClose() {
   // The song stops before the lines it colours go; the save dialog below runs the clock.
   if (FMediaKind == TMediaKind::mkKaraoke) StopKaraoke();
   LyricLines.reset();
+  FSourceRadios.clear();
+  FSourceBars.clear();
   qDeleteAll(FDiscItems);
   FDiscItems.clear();
   if (FRecording) N32Click();

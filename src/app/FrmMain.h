@@ -18,12 +18,14 @@ class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QMenu;
+class QRadioButton;
 class QSlider;
 class QTimer;
 class QToolButton;
 
 namespace sonarelle {
 
+class TAudioMixer;
 class TCollapsiblePanel;
 class TFrmDisplay;
 class TFrmMidiPlayer;
@@ -108,6 +110,7 @@ class TFrmMain : public QMainWindow {
   std::unique_ptr<TMMTrigger> MMTrigger1;
   std::unique_ptr<TMMMP3Encoder> MMMP3Encoder1;
   std::unique_ptr<TMP3Info> MP3Info1;
+  std::unique_ptr<TAudioMixer> AudioMixer1;
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
   QStringList FileListBox1;  // names of the disc's track files, without folder
@@ -150,6 +153,10 @@ class TFrmMain : public QMainWindow {
   bool FConverting = false;
   bool FRecording = false;
   bool FSessionEnding = false;
+
+  // The recording-source panel: a radio button and a level slider per source, by index.
+  QList<QRadioButton*> FSourceRadios;
+  QList<QSlider*> FSourceBars;
 
   // KAR songs: the lines of the lyric window, the line being sung (-2 before the first
   // paragraph) and how many of the lyrics' characters are coloured.
@@ -235,6 +242,12 @@ class TFrmMain : public QMainWindow {
   void N83Click();
   void suiPanel1Push();
   void suiPanel1Pop();
+  // The master volume and the recording sources (FrmMainMixer.cpp).
+  void ReadMasterVolume();
+  void BuildSourcePanel();
+  void suiTrackBar2Change();
+  void SourceTrackBarChange(QSlider* bar);
+  void SourceRadioClick(QRadioButton* radio);
 
   int menuHeight_ = 0;
   bool shown_ = false;

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtEndian>
@@ -18,6 +20,7 @@
 
 #include "EventWait.h"
 #include "RigAudio.h"
+#include "app/CollapsiblePanel.h"
 #include "app/FrmMain.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
@@ -366,6 +369,56 @@ TEST_F(RecordingTest, ALogoutDuringAConversionKeepsTheTakeAndDropsThePartialMp3)
   EXPECT_TRUE(ReadWave(take).final);
   event_wait::Pump(100);
   EXPECT_FALSE(windows_->FrmTakes->isVisible()) << "nothing is asked while the session ends";
+}
+
+// What pactl says of the rig's server.
+QString Pactl(const QStringList& arguments) {
+  QProcess pactl;
+  pactl.start(QStringLiteral("pactl"), arguments);
+  pactl.waitForFinished();
+  return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+}
+
+TEST_F(RecordingTest, ThePanelChoosesTheSourceOfTheTakeAndTheMasterSetsTheSpeakers) {
+  // The rig's sources: the two sine sources, then the speakers' monitor.
+  const QStringList names = {"radioboxtemp0", "radioboxtemp1", "radioboxtemp2"};
+  auto* mic = main_->findChild<QRadioButton*>(names[0]);
+  auto* line = main_->findChild<QRadioButton*>(names[1]);
+  auto* monitor = main_->findChild<QRadioButton*>(names[2]);
+  ASSERT_TRUE(mic && line && monitor);
+  EXPECT_EQ(main_->findChild<QRadioButton*>("radioboxtemp3"), nullptr);
+  EXPECT_EQ(mic->text(), "Sine source at 440 Hz");
+  EXPECT_TRUE(monitor->text().startsWith("Monitor of")) << monitor->text().toStdString();
+  EXPECT_TRUE(mic->isChecked() && !line->isChecked());
+  EXPECT_EQ(line->pos(), QPoint(242, 9));
+  EXPECT_EQ(main_->findChild<QSlider*>("trackbartemp1")->geometry(), QRect(313, 9, 73, 17));
+  EXPECT_EQ(monitor->pos(), QPoint(29, 29));
+
+  line->click();
+  EXPECT_FALSE(mic->isChecked());
+  EXPECT_EQ(Pactl({"get-default-source"}), "line");
+  RecordFor(2000);
+  StopAndSaveAs(Out("line.wav"));
+  const std::vector<double> take = LeftChannel(WavSamples(Out("line.wav")));
+  EXPECT_TRUE(HasTone(take, 44100, 880));
+  EXPECT_FALSE(HasTone(take, 44100, 440));
+  mic->click();
+  EXPECT_EQ(Pactl({"get-default-source"}), "mic");
+
+  // Top is loudest; moving the master unmutes the speakers.
+  Pactl({"set-sink-mute", "speakers", "1"});
+  main_->suiTrackBar2->setValue(65535);
+  EXPECT_TRUE(Pactl({"get-sink-volume", "speakers"}).contains(" 0%"));
+  EXPECT_TRUE(Pactl({"get-sink-mute", "speakers"}).endsWith("no"));
+  main_->suiTrackBar2->setValue(0);
+  EXPECT_TRUE(Pactl({"get-sink-volume", "speakers"}).contains("100%"));
+
+  // Collapsing and expanding gives the window its height back.
+  const int height = main_->height();
+  main_->suiPanel1->Pop();
+  EXPECT_EQ(main_->height(), height + 116);
+  main_->suiPanel1->Push();
+  EXPECT_EQ(main_->height(), height);
 }
 
 }  // namespace

@@ -1,0 +1,101 @@
+// The main window's mixer: the master volume slider and the recording-source panel, one
+// radio button and one level slider per source of the sound server.
+#include <QGroupBox>
+#include <QRadioButton>
+#include <QSlider>
+
+#include "app/FrmMain.h"
+#include "mixer/AudioMixer.h"
+#include "platform/MessageBoxes.h"
+
+namespace sonarelle {
+
+namespace {
+
+constexpr int kMasterDestination = 0;
+constexpr int kRecordingDestination = 1;
+// The handlers find a source by the last character of a control's name: one digit.
+constexpr int kMaxSources = 9;
+const char* const kRadioName = "radioboxtemp";
+const char* const kBarName = "trackbartemp";
+
+int SourceIndex(const QObject* control) {
+  return control->objectName().right(1).toInt();
+}
+
+}  // namespace
+
+void TFrmMain::ReadMasterVolume() {
+  connect(suiTrackBar2, &QSlider::valueChanged, this,
+          [this] { RunGuarded([this] { suiTrackBar2Change(); }); });
+  int left = -1, right = -1, mute = -1;
+  bool stereo = false, volumeOff = false, muteOff = false, selection = false;
+  AudioMixer1->GetLineLevels(kMasterDestination, -1, left, right, mute, stereo, volumeOff, muteOff,
+                             selection);
+  suiTrackBar2->setValue(std::clamp(65535 - left, 0, 65535));
+}
+
+void TFrmMain::suiTrackBar2Change() {
+  const int volume = 65535 - suiTrackBar2->value();
+  AudioMixer1->SetLineLevels(kMasterDestination, -1, volume, volume, 0);
+}
+
+void TFrmMain::BuildSourcePanel() {
+  const auto& destinations = AudioMixer1->Destinations();
+  if (destinations.size() <= std::size_t(kRecordingDestination)) return;
+  const int count =
+      std::min<int>(int(destinations[kRecordingDestination]->connections.size()), kMaxSources);
+  int top = 9;
+  for (int i = 0; i < count; ++i) {
+    int left = -1, right = -1, mute = -1;
+    bool stereo = false, volumeOff = false, muteOff = false, selection = false;
+    AudioMixer1->GetLineLevels(kRecordingDestination, i, left, right, mute, stereo, volumeOff,
+                               muteOff, selection);
+    const bool odd = i % 2 == 1;
+    if (i > 0) top += odd ? 0 : 20;
+    const QString name =
+        destinations[kRecordingDestination]->connections[std::size_t(i)]->line.name;
+
+    auto* radio = new QRadioButton(name, suiGroupBox4);
+    radio->setObjectName(QString::fromLatin1(kRadioName) + QString::number(i));
+    radio->setToolTip(name);
+    radio->adjustSize();
+    radio->move(odd ? 242 : 29, top);
+    auto* bar = new QSlider(Qt::Horizontal, suiGroupBox4);
+    bar->setObjectName(QString::fromLatin1(kBarName) + QString::number(i));
+    bar->setRange(0, 65535);
+    bar->setSingleStep(6600);
+    bar->setGeometry(odd ? 313 : 105, top, 73, 17);
+
+    radio->setChecked(mute != 0 && !volumeOff);
+    bar->setEnabled(!volumeOff);
+    bar->setValue(left);
+    bar->setToolTip(QString::number(left));
+    // Only now: setting the start state above sends nothing to the mixer.
+    connect(radio, &QRadioButton::toggled, this, [this, radio](bool checked) {
+      if (checked) RunGuarded([this, radio] { SourceRadioClick(radio); });
+    });
+    connect(bar, &QSlider::valueChanged, this,
+            [this, bar] { RunGuarded([this, bar] { SourceTrackBarChange(bar); }); });
+    FSourceRadios.append(radio);
+    FSourceBars.append(bar);
+  }
+}
+
+void TFrmMain::SourceTrackBarChange(QSlider* bar) {
+  const int i = SourceIndex(bar);
+  const auto* radio =
+      suiGroupBox4->findChild<QRadioButton*>(QString::fromLatin1(kRadioName) + QString::number(i));
+  const int mute = radio != nullptr && radio->isChecked() ? 1 : 0;
+  AudioMixer1->SetLineLevels(kRecordingDestination, i, bar->value(), bar->value(), mute);
+}
+
+void TFrmMain::SourceRadioClick(QRadioButton* radio) {
+  const int i = SourceIndex(radio);
+  const auto* bar =
+      suiGroupBox4->findChild<QSlider*>(QString::fromLatin1(kBarName) + QString::number(i));
+  if (bar == nullptr) return;
+  AudioMixer1->SetLineLevels(kRecordingDestination, i, bar->value(), bar->value(), 1);
+}
+
+}  // namespace sonarelle
