@@ -37,10 +37,12 @@ int main(int argc, char** argv) {
   }
   qputenv("PULSE_SERVER", rig.Server().toUtf8());
   for (int i = 0; i < 7; ++i) {
-    QProcess::execute(QStringLiteral("pactl"),
-                      {QStringLiteral("load-module"), QStringLiteral("module-sine-source"),
-                       QStringLiteral("source_name=extra%1").arg(i),
-                       QStringLiteral("frequency=%1").arg(500 + 100 * i)});
+    QProcess pactl;
+    pactl.start(QStringLiteral("pactl"),
+                {QStringLiteral("load-module"), QStringLiteral("module-sine-source"),
+                 QStringLiteral("source_name=extra%1").arg(i),
+                 QStringLiteral("frequency=%1").arg(500 + 100 * i)});
+    pactl.waitForFinished();
   }
   QApplication app(argc, argv);
 

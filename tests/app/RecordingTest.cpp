@@ -413,6 +413,18 @@ TEST_F(RecordingTest, ThePanelChoosesTheSourceOfTheTakeAndTheMasterSetsTheSpeake
   main_->suiTrackBar2->setValue(0);
   EXPECT_TRUE(Pactl({"get-sink-volume", "speakers"}).contains("100%"));
 
+  // Sources past the ninth are left out: the handlers know a source by one digit.
+  QStringList modules;
+  for (int i = 0; i < 10; ++i) {
+    modules << Pactl({"load-module", "module-sine-source", QString("source_name=extra%1").arg(i)});
+  }
+  {
+    TFrmMain crowded;
+    EXPECT_EQ(crowded.findChildren<QRadioButton*>().size(), 9);
+    EXPECT_EQ(crowded.findChild<QRadioButton*>("radioboxtemp8")->pos(), QPoint(29, 89));
+  }
+  for (const QString& module : modules) Pactl({"unload-module", module});
+
   // Collapsing and expanding gives the window its height back.
   const int height = main_->height();
   main_->suiPanel1->Pop();
