@@ -59,13 +59,19 @@ void TFrmMain::BuildSourcePanel() {
     auto* radio = new QRadioButton(name, suiGroupBox4);
     radio->setObjectName(QString::fromLatin1(kRadioName) + QString::number(i));
     radio->setToolTip(name);
-    radio->adjustSize();
-    radio->move(odd ? 242 : 29, top);
     auto* bar = new QSlider(Qt::Horizontal, suiGroupBox4);
     bar->setObjectName(QString::fromLatin1(kBarName) + QString::number(i));
     bar->setRange(0, 65535);
     bar->setSingleStep(6600);
     bar->setGeometry(odd ? 313 : 105, top, 73, 17);
+    // The server's source names are long: the caption is shortened in its middle to end
+    // before the slider, and the hint keeps the whole name.
+    const int room = bar->x() - (odd ? 242 : 29) - 4;
+    const QFontMetrics metrics(radio->font());
+    const int indicator = radio->sizeHint().width() - metrics.horizontalAdvance(name);
+    radio->setText(metrics.elidedText(name, Qt::ElideMiddle, room - indicator));
+    radio->adjustSize();
+    radio->move(odd ? 242 : 29, top);
 
     radio->setChecked(mute != 0 && !volumeOff);
     bar->setEnabled(!volumeOff);
