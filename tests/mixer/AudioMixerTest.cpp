@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QThread>
+#include <thread>
+
 #include "FakeMixer.h"
 #include "mixer/AudioMixer.h"
 
@@ -99,4 +103,28 @@ TEST(AudioMixerTest, WritingTheMuteChoosesTheRecordingSource) {
   TAudioMixer adding(mixerType);
   adding.SetLineLevels(1, 0, -1, -1, 1);
   EXPECT_EQ(mixerType.values[kSelection], (std::vector<std::uint32_t>{1, 1, 0}));
+}
+
+TEST(AudioMixerTest, ChangesReachTheCallbacksOnTheOwnersThread) {
+  FakeMixer card = Card(MIXERCONTROL_CONTROLTYPE_MUX);
+  TAudioMixer mixer(card);
+  std::vector<std::uint32_t> lines, controls;
+  QThread* calledOn = nullptr;
+  mixer.OnLineChange = [&](TAudioMixer*, MixerHandle, std::uint32_t id) { lines.push_back(id); };
+  mixer.OnControlChange = [&](TAudioMixer* sender, MixerHandle handle, std::uint32_t id) {
+    EXPECT_EQ(sender, &mixer);
+    EXPECT_EQ(handle, 1u);
+    calledOn = QThread::currentThread();
+    controls.push_back(id);
+  };
+  std::thread driver([&] {
+    card.notify(MM_MIXM_CONTROL_CHANGE, 1, 11);
+    card.notify(MM_MIXM_LINE_CHANGE, 1, 20);
+  });
+  driver.join();
+  EXPECT_TRUE(controls.empty()) << "handed on, not called on the driver's thread";
+  QCoreApplication::processEvents();
+  EXPECT_EQ(controls, std::vector<std::uint32_t>{11});
+  EXPECT_EQ(lines, std::vector<std::uint32_t>{20});
+  EXPECT_EQ(calledOn, QThread::currentThread());
 }

@@ -18,6 +18,7 @@ class FakeMixer : public sonarelle::MixerDriver {
   std::map<std::uint32_t, std::vector<std::uint32_t>> values;  // by control id
   std::map<std::uint32_t, std::vector<sonarelle::MixerListText>> texts;
   int writes = 0;
+  sonarelle::MixerNotify notify;  // as the last open gave it
 
   int GetNumDevs() override { return 1; }
   sonarelle::MMRESULT GetDevCaps(int, sonarelle::MixerCaps& caps) override {
@@ -26,7 +27,8 @@ class FakeMixer : public sonarelle::MixerDriver {
     return 0;
   }
   sonarelle::MMRESULT Open(sonarelle::MixerHandle* handle, int,
-                           const sonarelle::MixerNotify&) override {
+                           const sonarelle::MixerNotify& given) override {
+    notify = given;
     *handle = 1;
     return 0;
   }
