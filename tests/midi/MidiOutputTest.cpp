@@ -3,10 +3,6 @@
 // without a sound server, and the messages it raises.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -23,6 +19,7 @@
 #include "MonitorRecorder.h"
 #include "midi/MidiOutput.h"
 #include "support/ErrorText.h"
+#include "support/SilentServer.h"
 #include "support/Tone.h"
 
 namespace sonarelle {
@@ -219,31 +216,6 @@ TEST(MidiOutputErrors, MessagesOfTheTable) {
             "MIDI Output device not open");
   EXPECT_TRUE(other.OpenDevice());
 }
-
-// A unix socket that takes connections and never answers: a hung sound server.
-class SilentServer {
- public:
-  explicit SilentServer(const QString& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray bytes = path.toLocal8Bit();
-    std::memcpy(address.sun_path, bytes.constData(),
-                std::min<std::size_t>(bytes.size(), sizeof address.sun_path - 1));
-    listening_ = fd_ >= 0 &&
-                 bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-                 listen(fd_, 8) == 0;
-  }
-  ~SilentServer() {
-    if (fd_ >= 0) close(fd_);
-  }
-  SilentServer(const SilentServer&) = delete;
-  SilentServer& operator=(const SilentServer&) = delete;
-  bool Listening() const { return listening_; }
-
- private:
-  int fd_;
-  bool listening_ = false;
-};
 
 TEST(MidiOutputErrors, WithoutAServerOpenFailsInBoundedTimeWithoutRaising) {
   QTemporaryDir dir;

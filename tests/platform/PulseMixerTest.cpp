@@ -1,8 +1,5 @@
 // The mixer driver against the sound rig, with pactl as the witness of what the server holds.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include "platform/MixerDriver.h"
+#include "support/SilentServer.h"
 
 using namespace sonarelle;
 
@@ -207,30 +205,12 @@ TEST_F(PulseMixerWrites, ChangesMadeElsewhereArriveAsNotifications) {
   EXPECT_TRUE(has(MM_MIXM_LINE_CHANGE, 0xFFFF0001));
 }
 
-// A socket that takes connections and never answers.
-class SilentServer {
- public:
-  explicit SilentServer(const QString& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray bytes = path.toLocal8Bit();
-    std::strncpy(address.sun_path, bytes.constData(), sizeof(address.sun_path) - 1);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    EXPECT_EQ(listen(fd_, 8), 0);
-  }
-  ~SilentServer() { close(fd_); }
-  SilentServer(const SilentServer&) = delete;
-  SilentServer& operator=(const SilentServer&) = delete;
-
- private:
-  int fd_;
-};
-
 TEST(PulseMixerNoServer, AbsentOrSilentServerGivesNoDeviceAndOpenFails) {
   const QByteArray server = qgetenv("PULSE_SERVER");
   QTemporaryDir dir;
   const QString socket = dir.filePath(QStringLiteral("native"));
   SilentServer silent(socket);
+  ASSERT_TRUE(silent.Listening());
   for (const QString& address :
        {QStringLiteral("unix:/nonexistent/pulse/native"), QStringLiteral("unix:") + socket}) {
     qputenv("PULSE_SERVER", address.toLocal8Bit());
