@@ -88,12 +88,12 @@ class Listener {
               }) &&
               pa_context_get_state(context_) == PA_CONTEXT_READY;
     if (ok) {
-      const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 44100, 1};
-      stream_ = pa_stream_new(context_, "monitor", &spec, nullptr);
+      const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, 44100, 1};
+      stream_ = pa_stream_new(context_, "monitor", &format, nullptr);
       pa_stream_set_read_callback(stream_, &Listener::OnRead, this);
       pa_buffer_attr attr{};
       attr.maxlength = static_cast<std::uint32_t>(-1);
-      attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(1000, &spec));
+      attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(1000, &format));
       ok = pa_stream_connect_record(stream_, "speakers.monitor", &attr, PA_STREAM_ADJUST_LATENCY) >=
                0 &&
            WaitLocked([this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; }) &&

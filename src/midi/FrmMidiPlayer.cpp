@@ -89,6 +89,7 @@ void TFrmMidiPlayer::SilenceAll() {
 
 void TFrmMidiPlayer::LoadLyrics(const QStringList& lines) {
   RichEdit1->setPlainText(lines.join(QLatin1Char('\n')));
+  coloured_ = 0;
 }
 
 void TFrmMidiPlayer::ColourLyrics(int chars) {
@@ -107,9 +108,13 @@ void TFrmMidiPlayer::ColourLyrics(int chars) {
     position = block.position() + block.length();
   }
   position = std::min(position, document->characterCount() - 1);
+  // The text before coloured_ is blue and bold already: only what the song reached since is
+  // restyled, so a long song does not restyle its whole text at every syllable.
+  if (position <= coloured_) return;
   QTextCursor cursor(document);
-  cursor.setPosition(0);
+  cursor.setPosition(coloured_);
   cursor.setPosition(position, QTextCursor::KeepAnchor);
+  coloured_ = position;
   QTextCharFormat format;
   format.setForeground(QColor(0, 0, 255));
   format.setFontWeight(QFont::Bold);

@@ -46,6 +46,8 @@ class TFrmMidiPlayer : public QWidget {
 
  private:
   void suiComboBox1Change();
+
+  int coloured_ = 0;  // document positions already coloured since the lyrics were loaded
 };
 
 }  // namespace sonarelle

@@ -7,7 +7,16 @@
 #include <chrono>
 #include <thread>
 
+#include <QString>
+
 namespace sonarelle {
+
+// "Sound server: " and the server's text for an error number; empty when it has none.
+inline QString ServerErrorText(int error) {
+  const char* text = pa_strerror(error);
+  return text != nullptr ? QStringLiteral("Sound server: %1.").arg(QString::fromUtf8(text))
+                         : QString();
+}
 
 // The threaded main loop and one context on it. Everything here is used with the loop's lock
 // held (see Lock).

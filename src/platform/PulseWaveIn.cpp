@@ -206,21 +206,14 @@ class PulseWaveIn final : public WaveInDriver {
   }
 
   QString GetErrorText(MMRESULT code) override {
+    if (const char* common = CommonResultText(code)) {
+      return QString::fromUtf8(common);
+    }
     switch (code) {
-      case MMSYSERR_NOERROR:
-        return QStringLiteral("The command completed successfully.");
-      case MMSYSERR_ERROR:
-        return QStringLiteral("An unspecified error occurred.");
       case MMSYSERR_BADDEVICEID:
         return QStringLiteral("The recording device does not exist (any more).");
-      case MMSYSERR_INVALHANDLE:
-        return QStringLiteral("The device handle is not valid.");
       case MMSYSERR_NODRIVER:
         return QStringLiteral("The sound server cannot be reached.");
-      case MMSYSERR_NOMEM:
-        return QStringLiteral("Not enough memory.");
-      case MMSYSERR_INVALPARAM:
-        return QStringLiteral("An invalid parameter was passed.");
       case WAVERR_BADFORMAT:
         return QStringLiteral("The device cannot record this format.");
       case WAVERR_STILLPLAYING:
@@ -231,10 +224,7 @@ class PulseWaveIn final : public WaveInDriver {
         break;
     }
     if (code >= kWaveInServerErrorBase) {
-      const char* text = pa_strerror(static_cast<int>(code - kWaveInServerErrorBase));
-      if (text != nullptr) {
-        return QStringLiteral("Sound server: %1.").arg(QString::fromUtf8(text));
-      }
+      return ServerErrorText(static_cast<int>(code - kWaveInServerErrorBase));
     }
     return {};
   }

@@ -22,6 +22,7 @@
 #include <QTimer>
 
 #include "platform/MidiOutDriver.h"
+#include "platform/PulseMainloop.h"
 #include "platform/SoundFont.h"
 
 namespace sonarelle {
@@ -29,9 +30,6 @@ namespace sonarelle {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// An unreachable or silent sound server fails the open after this long instead of hanging it.
-constexpr auto kConnectTimeout = std::chrono::seconds(3);
 
 const char* const kSynthName = "Sonarelle GM Synthesizer";
 const char* const kMapperName = "Sonarelle MIDI Mapper";
@@ -54,66 +52,31 @@ MMRESULT SequencerError(int error) {
   return kMidiOutSequencerErrorBase + static_cast<MMRESULT>(error < 0 ? -error : EIO);
 }
 
-// Connects to the sound server once and asks for its sample rate. Bounded by kConnectTimeout,
-// so an unreachable or silent server fails here rather than inside the synthesizer's own
-// connection, which has no limit of ours.
+// Connects to the sound server once and asks for its sample rate. The shared loop bounds the
+// wait, so an unreachable or silent server fails here rather than inside the synthesizer's
+// own connection, which has no limit of ours.
 MMRESULT ProbeServer(std::uint32_t& rate) {
-  std::unique_ptr<pa_mainloop, decltype(&pa_mainloop_free)> loop(pa_mainloop_new(),
-                                                                 &pa_mainloop_free);
-  if (loop == nullptr) {
+  PulseMainloop loop;
+  if (!loop.Usable()) {
     return ServerError(PA_ERR_INTERNAL);
   }
-  std::unique_ptr<pa_context, decltype(&pa_context_unref)> context(
-      pa_context_new(pa_mainloop_get_api(loop.get()), "Sonarelle"), &pa_context_unref);
-  if (context == nullptr) {
-    return ServerError(PA_ERR_INTERNAL);
-  }
-  const auto deadline = Clock::now() + kConnectTimeout;
-  auto runUntil = [&](auto done) {
-    while (!done()) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
-      if (left.count() <= 0 ||
-          pa_mainloop_prepare(loop.get(), static_cast<int>(left.count())) < 0 ||
-          pa_mainloop_poll(loop.get()) < 0 || pa_mainloop_dispatch(loop.get()) < 0) {
-        return false;
-      }
-    }
-    return true;
-  };
-  pa_context* c = context.get();
+  const PulseMainloop::Lock lock(loop);
   int error = PA_OK;
-  const bool connecting = pa_context_connect(c, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0;
-  if (connecting && !runUntil([c] {
-        const pa_context_state_t state = pa_context_get_state(c);
-        return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-      })) {
-    error = PA_ERR_TIMEOUT;
-  } else if (pa_context_get_state(c) != PA_CONTEXT_READY) {
-    error = pa_context_errno(c);
-  } else {
-    rate = 0;
-    pa_operation* op = pa_context_get_server_info(
-        c,
-        [](pa_context*, const pa_server_info* info, void* user) {
-          if (info != nullptr) {
-            *static_cast<std::uint32_t*>(user) = info->sample_spec.rate;
-          }
-        },
-        &rate);
-    if (op == nullptr) {
-      error = pa_context_errno(c);
-    } else {
-      if (!runUntil([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; })) {
-        error = PA_ERR_TIMEOUT;
-        pa_operation_cancel(op);
-      }
-      pa_operation_unref(op);
-    }
-  }
-  pa_context_disconnect(c);
-  if (error != PA_OK) {
+  pa_context* context = loop.Context(error);
+  if (context == nullptr) {
     return ServerError(error);
+  }
+  rate = 0;
+  pa_operation* op = pa_context_get_server_info(
+      context,
+      [](pa_context*, const pa_server_info* info, void* user) {
+        if (info != nullptr) {
+          *static_cast<std::uint32_t*>(user) = info->sample_spec.rate;
+        }
+      },
+      &rate);
+  if (!loop.Finish(op)) {
+    return ServerError(op == nullptr ? pa_context_errno(context) : PA_ERR_TIMEOUT);
   }
   if (rate == 0) {
     rate = kDefaultRate;
@@ -602,23 +565,16 @@ class SystemMidiOut final : public MidiOutDriver {
   }
 
   QString GetErrorText(MMRESULT code) override {
+    if (const char* common = CommonResultText(code)) {
+      return QString::fromUtf8(common);
+    }
     switch (code) {
-      case MMSYSERR_NOERROR:
-        return QStringLiteral("The command completed successfully.");
-      case MMSYSERR_ERROR:
-        return QStringLiteral("An unspecified error occurred.");
       case MMSYSERR_BADDEVICEID:
         return QStringLiteral("The MIDI output device does not exist (any more).");
       case MMSYSERR_ALLOCATED:
         return QStringLiteral("The MIDI output device is already in use.");
-      case MMSYSERR_INVALHANDLE:
-        return QStringLiteral("The device handle is not valid.");
       case MMSYSERR_NODRIVER:
         return QStringLiteral("The synthesizer cannot play on the sound server.");
-      case MMSYSERR_NOMEM:
-        return QStringLiteral("Not enough memory.");
-      case MMSYSERR_INVALPARAM:
-        return QStringLiteral("An invalid parameter was passed.");
       case MIDIERR_UNPREPARED:
         return QStringLiteral("The buffer was not prepared.");
       case MIDIERR_STILLPLAYING:
@@ -640,10 +596,7 @@ class SystemMidiOut final : public MidiOutDriver {
               snd_strerror(-static_cast<int>(code - kMidiOutSequencerErrorBase))));
     }
     if (code >= kMidiOutServerErrorBase) {
-      const char* text = pa_strerror(static_cast<int>(code - kMidiOutServerErrorBase));
-      if (text != nullptr) {
-        return QStringLiteral("Sound server: %1.").arg(QString::fromUtf8(text));
-      }
+      return ServerErrorText(static_cast<int>(code - kMidiOutServerErrorBase));
     }
     return {};
   }

@@ -9,6 +9,8 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "midi/SmfWriter.h"
+
 namespace media_fixtures {
 
 namespace {
@@ -19,10 +21,6 @@ constexpr int kLaunchTimeoutMs = 60000;
 
 void AppendLe(QByteArray* out, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out->append(static_cast<char>((value >> (8 * i)) & 0xff));
-}
-
-void AppendBe(QByteArray* out, std::uint32_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out->append(static_cast<char>((value >> (8 * i)) & 0xff));
 }
 
 void WriteFile(const QString& path, const QByteArray& bytes) {
@@ -139,32 +137,12 @@ std::string WriteAviVideo(const QString& path, int width, int height, const char
 void WriteMidi(const QString& path, int noteMs, int program) {
   // 480 ticks a quarter note at the default 120 beats a minute: 960 ticks a second.
   const auto ticks = static_cast<std::uint32_t>(noteMs * 960 / 1000);
-  QByteArray events;
-  const auto delta = [&events](std::uint32_t value) {
-    // Variable-length quantity, most significant group first.
-    QByteArray groups;
-    groups.prepend(static_cast<char>(value & 0x7f));
-    while ((value >>= 7) != 0) groups.prepend(static_cast<char>(0x80 | (value & 0x7f)));
-    events.append(groups);
-  };
-  delta(0);
-  events.append('\xC0');
-  events.append(static_cast<char>(program & 0x7f));
-  delta(0);
-  events.append("\x90\x45\x7f", 3);  // A4 on, loudest
-  delta(ticks);
-  events.append("\x80\x45\x00", 3);  // A4 off
-  delta(0);
-  events.append("\xFF\x2F\x00", 3);  // end of track
-  QByteArray out("MThd");
-  AppendBe(&out, 6, 4);
-  AppendBe(&out, 0, 2);  // format 0
-  AppendBe(&out, 1, 2);
-  AppendBe(&out, 480, 2);
-  out.append("MTrk");
-  AppendBe(&out, static_cast<std::uint32_t>(events.size()), 4);
-  out.append(events);
-  WriteFile(path, out);
+  smf::Track track;
+  track.Event(0, {0xC0, program & 0x7f})
+      .Event(0, {0x90, 0x45, 0x7f})  // A4 on, loudest
+      .Event(ticks, {0x80, 0x45, 0x00})
+      .End();
+  smf::Write(path.toStdString(), smf::Song(0, 480, {track}));
 }
 
 void DamageMidi(const QString& path) {
