@@ -152,7 +152,8 @@ TEST_F(KaraokeSoundTest, TheSongSoundsStopSilencesItAndTheNextSongStillPlaysChor
   const QString song = Song("chord.kar", {smf::Track().Tempo(0, 500000), music, texts});
 
   main_->PlayFile(song);
-  ASSERT_TRUE(WaitUntil([&] { return Coloured() == "La"; }, 2000));
+  // A busy machine may hand out several syllables in one tick.
+  ASSERT_TRUE(WaitUntil([&] { return Coloured().startsWith("La"); }, 2000));
   EXPECT_TRUE(HasChord(Listen(500)));
   ASSERT_TRUE(WaitUntil([&] { return Coloured() == "Lala\nlala"; }, 2000));
 
