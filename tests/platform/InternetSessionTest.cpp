@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <memory>
@@ -52,10 +53,10 @@ int ClosedPort() {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof(address);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
   ::close(fd);
-  return ntohs(address.sin_port);
+  return bound ? ntohs(address.sin_port) : 0;
 }
 
 // 300000 bytes: many of curl's chunks, and not a whole number of 4096-byte blocks.
@@ -160,8 +161,10 @@ TEST_F(InternetSessionTest, FailuresGiveTheirOutcome) {
   EXPECT_EQ(ftpMissing.result.outcome, Outcome::NotOpened);
   EXPECT_EQ(ftpMissing.result.status, 550);
 
+  const int closedPort = ClosedPort();
+  ASSERT_NE(closedPort, 0);
   Download refused =
-      Fetch(session, QStringLiteral("http://127.0.0.1:%1/update.bin").arg(ClosedPort()));
+      Fetch(session, QStringLiteral("http://127.0.0.1:%1/update.bin").arg(closedPort));
   EXPECT_EQ(refused.result.outcome, Outcome::NotOpened);
   EXPECT_NE(refused.result.errorCode, 0);
   EXPECT_FALSE(refused.result.errorText.isEmpty());
@@ -204,6 +207,11 @@ TEST_F(InternetSessionTest, ProxyGetsTheCredentialsAndTheOriginNever) {
   settings.Proxy = servers_->ProxyAddress();
   settings.ProxyUserID = QString::fromLatin1(UpdateServers::kProxyUser);
   settings.ProxyPassword = QString::fromLatin1(UpdateServers::kProxyPassword);
+  // Many machines exempt loopback hosts from the environment's proxy; the proxy set here
+  // still serves them.
+  const QByteArray noProxy = qgetenv("no_proxy");
+  qputenv("no_proxy", "127.0.0.1,localhost");
+  const auto restore = qScopeGuard([&] { qputenv("no_proxy", noProxy); });
   InternetSession session(settings);
   const QByteArray expected = Pattern();
   for (const QString& url : {servers_->HttpUrl(QStringLiteral("update.bin?plain")),
