@@ -17,7 +17,7 @@ struct InternetSettings {
   QString UserID;  // FTP login, used only when both are set
   QString Password;
   bool FTPPassive = false;
-  bool KeepAlive = false;  // keep HTTP connections between the session's requests
+  bool KeepAlive = false;  // keep HTTP connections between the session's requests; FTP's always
   QString CaBundle;        // extra trusted certificates (PEM file); empty: the system's only
 };
 

@@ -257,6 +257,31 @@ TEST_F(InternetSessionTest, ProxyGetsTheCredentialsAndTheOriginNever) {
   }
 }
 
+// The client's port of the origin's last request for `path`.
+QByteArray ClientPort(const QByteArray& log, const QByteArray& path) {
+  const qsizetype request = log.lastIndexOf("GET /" + path + " ");
+  const qsizetype from = log.lastIndexOf("# from port ", request);
+  return request < 0 || from < 0 ? QByteArray() : log.mid(from, log.indexOf('\n', from) - from);
+}
+
+TEST_F(InternetSessionTest, KeepAliveDecidesWhetherConnectionsAreKept) {
+  for (const bool keep : {true, false}) {
+    SCOPED_TRACE(keep ? "kept" : "not kept");
+    InternetSettings settings = Settings();
+    settings.KeepAlive = keep;
+    InternetSession session(settings);
+    const QByteArray first = keep ? "update.bin?keep1" : "update.bin?new1";
+    const QByteArray second = keep ? "update.bin?keep2" : "update.bin?new2";
+    ASSERT_EQ(Fetch(session, servers_->HttpUrl(QString::fromLatin1(first))).result.outcome,
+              Outcome::Done);
+    ASSERT_EQ(Fetch(session, servers_->HttpUrl(QString::fromLatin1(second))).result.outcome,
+              Outcome::Done);
+    const QByteArray log = servers_->OriginLog();
+    ASSERT_FALSE(ClientPort(log, first).isEmpty()) << log.toStdString();
+    EXPECT_EQ(ClientPort(log, first) == ClientPort(log, second), keep);
+  }
+}
+
 TEST_F(InternetSessionTest, PostDeliversItsBodyAndBringsTheAnswer) {
   InternetSession session(Settings());
   QByteArray answer;

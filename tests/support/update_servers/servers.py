@@ -18,8 +18,9 @@ Serves FOLDER through:
   ftp     an FTP server on FOLDER (passive and active), with --ftp-user/--ftp-password or
           anonymous when no user is given.
 
-Every request line and header the origins get goes to DIR/origin.log (with "[https]" on
-lines from the TLS origin, and POST bodies); what the proxy gets goes to DIR/proxy.log; the FTP
+Every request line and header the origins get goes to DIR/origin.log, one block each after a
+line "# from port PORT" naming the client's port, with "[https]" before the request lines of the
+TLS origin, and POST bodies; what the proxy gets goes to DIR/proxy.log; the FTP
 commands (but the password) go to DIR/ftp.log. DIR is FOLDER unless --logs says otherwise.
 
 When all listen it prints one line, "http=PORT https=PORT proxy=PORT ftp=PORT" (https only with
@@ -60,7 +61,7 @@ class Log:
 
 
 def record(log, tag, handler, body=b""):
-    lines = [f"{tag}{handler.requestline}"]
+    lines = [f"# from port {handler.client_address[1]}", f"{tag}{handler.requestline}"]
     lines += [f"{name}: {value}" for name, value in handler.headers.items()]
     if body:
         lines.append("body: " + body.decode("utf-8", "replace"))
