@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <memory>
@@ -45,6 +44,23 @@ Download Fetch(InternetSession& session, const QString& url, qint64 cancelAt = -
       [&](qint64 received, qint64) { return cancelAt >= 0 && received >= cancelAt; });
   return d;
 }
+
+// An environment variable set for the rest of the scope.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const QByteArray& value)
+      : name_(name), wasSet_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+    qputenv(name, value);
+  }
+  ~ScopedEnvironment() { wasSet_ ? qputenv(name_, old_) : qunsetenv(name_); }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const char* name_;
+  bool wasSet_;
+  QByteArray old_;
+};
 
 // A port that was free a moment ago, where nothing listens.
 int ClosedPort() {
@@ -209,9 +225,7 @@ TEST_F(InternetSessionTest, ProxyGetsTheCredentialsAndTheOriginNever) {
   settings.ProxyPassword = QString::fromLatin1(UpdateServers::kProxyPassword);
   // Many machines exempt loopback hosts from the environment's proxy; the proxy set here
   // still serves them.
-  const QByteArray noProxy = qgetenv("no_proxy");
-  qputenv("no_proxy", "127.0.0.1,localhost");
-  const auto restore = qScopeGuard([&] { qputenv("no_proxy", noProxy); });
+  ScopedEnvironment noProxy("no_proxy", "127.0.0.1,localhost");
   InternetSession session(settings);
   const QByteArray expected = Pattern();
   for (const QString& url : {servers_->HttpUrl(QStringLiteral("update.bin?plain")),
@@ -255,6 +269,21 @@ TEST_F(InternetSessionTest, ProxyGetsTheCredentialsAndTheOriginNever) {
     EXPECT_EQ(d.result.status, 407) << url.toStdString();
     EXPECT_TRUE(d.data.isEmpty());
   }
+
+  // Without a proxy of its own the session takes the environment's, credentials and all.
+  settings.Proxy.clear();
+  settings.ProxyPassword = QString::fromLatin1(UpdateServers::kProxyPassword);
+  ScopedEnvironment httpProxy("http_proxy", "http://" + servers_->ProxyAddress().toLatin1());
+  ScopedEnvironment noExemption("no_proxy", "");
+  InternetSession fromEnvironment(settings);
+  EXPECT_EQ(Fetch(fromEnvironment, servers_->HttpUrl(QStringLiteral("update.bin?environment")))
+                .result.outcome,
+            Outcome::Done);
+  const QByteArray viaEnvironment = servers_->ProxyLog();
+  const qsizetype at = viaEnvironment.lastIndexOf("/update.bin?environment ");
+  ASSERT_GE(at, 0) << "the environment's proxy was not used";
+  EXPECT_TRUE(
+      viaEnvironment.mid(at, viaEnvironment.indexOf("\n\n", at) - at).contains(credentials));
 }
 
 // The client's port of the origin's last request for `path`.
