@@ -164,13 +164,17 @@ struct InternetSession::Impl {
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     // Signals are not ours to take on a worker thread.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_URL, url.toUtf8().constData());
+    // Spaces and other characters the URL syntax forbids are escaped, as browsers do.
+    const QUrl parsed(url, QUrl::TolerantMode);
+    const QByteArray encoded = parsed.isValid() ? parsed.toEncoded() : url.toUtf8();
+    curl_easy_setopt(curl, CURLOPT_URL, encoded.constData());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
     // A redirect never leads to FTP, where the login would go along.
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, settings.Agent.toUtf8().constData());
+    if (!settings.Agent.isEmpty())
+      curl_easy_setopt(curl, CURLOPT_USERAGENT, settings.Agent.toUtf8().constData());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
     // A server that stops sending for a minute ends the transfer instead of hanging the run.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -188,7 +192,7 @@ struct InternetSession::Impl {
       curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, settings.ProxyPassword.toUtf8().constData());
       curl_easy_setopt(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
     }
-    const QString scheme = QUrl(url).scheme().toLower();
+    const QString scheme = parsed.scheme().toLower();
     t->curl = curl;
     t->http = scheme == QLatin1String("http") || scheme == QLatin1String("https");
     if (t->http) {
@@ -303,7 +307,7 @@ TransferResult InternetSession::Post(const QString& url, const QByteArray& body,
                                      QByteArray* answer) {
   if (d_->curl == nullptr) return {};
   const std::function<bool(const char*, qint64)> write = [answer](const char* data, qint64 size) {
-    answer->append(data, static_cast<qsizetype>(size));
+    if (answer != nullptr) answer->append(data, static_cast<qsizetype>(size));
     return true;
   };
   const std::function<bool(qint64, qint64)> cancel = [](qint64, qint64) { return false; };

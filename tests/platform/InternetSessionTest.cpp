@@ -90,6 +90,10 @@ class InternetSessionTest : public ::testing::Test {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(Pattern());
     file.close();
+    QFile notes(folder_->filePath(QStringLiteral("whats new.txt")));
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("Version 1.0.0.1\n");
+    notes.close();
     servers_ = std::make_unique<UpdateServers>(folder_->path());
   }
   static void TearDownTestSuite() {
@@ -141,6 +145,9 @@ TEST_F(InternetSessionTest, FileArrivesWholeOverEveryTransport) {
     EXPECT_LE(d.largestBlock, 4096);
   }
   EXPECT_EQ(runs[0].second.result.status, 200);
+  // A name with a space, as control files write it.
+  EXPECT_EQ(Fetch(web, servers_->HttpUrl(QStringLiteral("whats new.txt"))).data,
+            "Version 1.0.0.1\n");
   EXPECT_EQ(runs[2].second.result.status, 226);
   // Reload semantics, the agent name, and the data connections the settings asked for.
   const QByteArray origin = servers_->OriginLog();
