@@ -24,7 +24,8 @@ TLS origin, and POST bodies; what the proxy gets goes to DIR/proxy.log; the FTP
 commands (but the password) go to DIR/ftp.log. DIR is FOLDER unless --logs says otherwise.
 
 When all listen it prints one line, "http=PORT https=PORT proxy=PORT ftp=PORT" (https only with
-a certificate), and serves until its standard input closes or it gets SIGTERM.
+a certificate), and serves until its standard input closes or it gets SIGTERM. Run it with
+Debian's /usr/bin/python3, which has pyftpdlib (python3-pyftpdlib).
 """
 
 import argparse
@@ -304,7 +305,8 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
 
     def wait_for_stdin_to_close():
-        while sys.stdin.buffer.read1(4096):
+        # Unbuffered: a buffered reader's lock would still be held at a SIGTERM exit.
+        while os.read(sys.stdin.fileno(), 4096):
             pass
         stop.set()
 
@@ -313,6 +315,8 @@ def main():
         pass
     for server in servers.values():
         server.shutdown()
+    # The FTP loop and the stdin reader are still running; the logs are already written.
+    os._exit(0)
 
 
 if __name__ == "__main__":
