@@ -208,9 +208,9 @@ TIsNewerResult IsNewer(const QString& newVersion, const QString& localFile, qint
                        qint64 newSize, TWebUpdateVersionCheck check, bool useCrc32) {
   TIsNewerResult result{false, newVersion, {}};
   bool updateOnly = check == TWebUpdateVersionCheck::vcUpdateOnly;
-  if (newVersion.isEmpty() && newSize == 0 && newChecksum == -1) {
-    result.newer = true;
-  } else if (localFile.isEmpty() && updateOnly) {
+  // Nothing to compare, or no local file to compare with: always newer.
+  bool nothingGiven = newVersion.isEmpty() && newSize == 0 && newChecksum == -1;
+  if (nothingGiven || (localFile.isEmpty() && updateOnly)) {
     result.newer = true;
   } else if (newChecksum != -1) {
     result.newer = FileChecksum(localFile, useCrc32) != newChecksum;
