@@ -44,9 +44,10 @@ std::array<quint32, 256> MakeCrcTable() {
   return table;
 }
 
-// The year a two-digit year stands for: within the 50 years either side of now.
-int FullYear(int year) {
-  if (year >= 100) return year;
+// The year a year written with one or two digits stands for: within the 50 years either
+// side of now. Longer texts are the year itself.
+int FullYear(int year, const QString& text) {
+  if (text.trimmed().size() > 2) return year;
   int now = QDate::currentDate().year();
   int candidate = now - now % 100 + year;
   if (candidate > now + 50) candidate -= 100;
@@ -67,12 +68,15 @@ std::optional<QDate> ReadDate(const QString& text, const QString& format, QChar 
   }
   std::sort(order.begin(), order.end());
   int day = 0, month = 0, year = 0;
+  QString yearText;
   for (size_t i = 0; i < order.size(); ++i) {
-    auto value = Number(parts[static_cast<qsizetype>(i)]);
+    const QString& part = parts[static_cast<qsizetype>(i)];
+    auto value = Number(part);
     if (!value || *value < 0) return std::nullopt;
     (order[i].second == 'd' ? day : order[i].second == 'm' ? month : year) = *value;
+    if (order[i].second == 'y') yearText = part;
   }
-  QDate date(FullYear(year), month, day);
+  QDate date(FullYear(year, yearText), month, day);
   if (!date.isValid()) return std::nullopt;
   return date;
 }

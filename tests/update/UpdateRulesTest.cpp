@@ -187,6 +187,7 @@ TEST_F(UpdateRulesTest, ReleaseMomentsAgainstFileTimes) {
             QDateTime(QDate(2004, 3, 14), QTime(7, 5, 9)));
   EXPECT_EQ(ReadDateTime(QStringLiteral("3/14/04"), {}, QStringLiteral("m/d/yy")),
             QDateTime(QDate(2004, 3, 14), QTime(0, 0)));
+  EXPECT_EQ(ReadDateTime(QStringLiteral("14/03/0004"), {}).date(), QDate(4, 3, 14));
   // Unreadable dates count as 1 January 1980; unreadable times are ignored.
   QDateTime y1980(QDate(1980, 1, 1), QTime(0, 0));
   for (const char* date : {"", "31/02/2004", "14/03", "14/03/2004/1", "a/b/c"}) {
