@@ -33,7 +33,7 @@ const TKeys kKeys[] = {
     {"files", {"count"}},
 };
 
-// Token expansion as the engine does it, without reading the file system for unknown names.
+// Token expansion as the engine does it, less the host's own prefix step.
 QString Expand(const QString& text) {
   return ExpandTokens(text, DefaultExpandToken);
 }
