@@ -227,13 +227,14 @@ using CabDecompressor = std::unique_ptr<mscab_decompressor, CabDeleter>;
 // An open cabinet, closed with its decompressor.
 class OpenCabinet {
  public:
-  explicit OpenCabinet(const QString& path) : system_(MakeSystem()) {
+  explicit OpenCabinet(const QString& path)
+      : system_(MakeSystem()), fileName_(QFile::encodeName(path)) {
     decompressor_.reset(mspack_create_cab_decompressor(&system_.base));
     if (!decompressor_) {
       error_ = MSPACK_ERR_NOMEMORY;
       return;
     }
-    cabinet_ = decompressor_->open(decompressor_.get(), QFile::encodeName(path).constData());
+    cabinet_ = decompressor_->open(decompressor_.get(), fileName_.constData());
     if (cabinet_ == nullptr) error_ = decompressor_->last_error(decompressor_.get());
   }
   ~OpenCabinet() {
@@ -260,6 +261,8 @@ class OpenCabinet {
 
  private:
   OutputSystem system_;
+  // The library keeps this pointer and opens the file again by it for every extraction.
+  QByteArray fileName_;
   CabDecompressor decompressor_;
   mscabd_cabinet* cabinet_ = nullptr;
   int error_ = MSPACK_ERR_OK;
@@ -346,13 +349,14 @@ using SzddDecompressor = std::unique_ptr<msszdd_decompressor, SzddDeleter>;
 // An open SZDD file, closed with its decompressor.
 class OpenSzdd {
  public:
-  explicit OpenSzdd(const QString& path) : system_(MakeSystem()) {
+  explicit OpenSzdd(const QString& path)
+      : system_(MakeSystem()), fileName_(QFile::encodeName(path)) {
     decompressor_.reset(mspack_create_szdd_decompressor(&system_.base));
     if (!decompressor_) {
       error_ = MSPACK_ERR_NOMEMORY;
       return;
     }
-    header_ = decompressor_->open(decompressor_.get(), QFile::encodeName(path).constData());
+    header_ = decompressor_->open(decompressor_.get(), fileName_.constData());
     if (header_ == nullptr) error_ = decompressor_->last_error(decompressor_.get());
   }
   ~OpenSzdd() {
@@ -378,6 +382,7 @@ class OpenSzdd {
 
  private:
   OutputSystem system_;
+  QByteArray fileName_;  // kept alive for the library, as for cabinets
   SzddDecompressor decompressor_;
   msszddd_header* header_ = nullptr;
   int error_ = MSPACK_ERR_OK;
