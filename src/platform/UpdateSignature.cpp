@@ -13,11 +13,12 @@ namespace sonarelle::UpdateSignature {
 
 namespace {
 
-void InitSodium() {
+// False only when the library finds no source of randomness; then nothing is trusted.
+bool InitSodium() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    if (sodium_init() < 0) qFatal("libsodium cannot be initialised");
-  });
+  static bool ready = false;
+  std::call_once(once, [] { ready = sodium_init() >= 0; });
+  return ready;
 }
 
 // Exactly `out.size()` bytes from a hex text with nothing else in it.
@@ -46,7 +47,7 @@ QByteArray ReleasePublicKey() {
 
 bool Verify(const QByteArray& data, const QByteArray& signatureText,
             const QByteArray& publicKeyHex) {
-  InitSodium();
+  if (!InitSodium()) return false;
   std::array<unsigned char, crypto_sign_BYTES> signature{};
   std::array<unsigned char, crypto_sign_PUBLICKEYBYTES> key{};
   if (!FromHex(signatureText.trimmed(), &signature) || !FromHex(publicKeyHex.trimmed(), &key)) {
@@ -58,7 +59,7 @@ bool Verify(const QByteArray& data, const QByteArray& signatureText,
 }
 
 QByteArray Sign(const QByteArray& data, const QByteArray& secretKeyHex) {
-  InitSodium();
+  if (!InitSodium()) return {};
   std::array<unsigned char, crypto_sign_SECRETKEYBYTES> key{};
   if (!FromHex(secretKeyHex.trimmed(), &key)) return {};
   std::array<unsigned char, crypto_sign_BYTES> signature{};
@@ -70,7 +71,9 @@ QByteArray Sign(const QByteArray& data, const QByteArray& secretKeyHex) {
 }
 
 void GenerateKeyPair(QByteArray* publicKeyHex, QByteArray* secretKeyHex) {
-  InitSodium();
+  publicKeyHex->clear();
+  secretKeyHex->clear();
+  if (!InitSodium()) return;
   std::array<unsigned char, crypto_sign_PUBLICKEYBYTES> publicKey{};
   std::array<unsigned char, crypto_sign_SECRETKEYBYTES> secretKey{};
   crypto_sign_keypair(publicKey.data(), secretKey.data());
@@ -80,7 +83,7 @@ void GenerateKeyPair(QByteArray* publicKeyHex, QByteArray* secretKeyHex) {
 }
 
 QString FileSha256(const QString& path) {
-  InitSodium();
+  if (!InitSodium()) return {};
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
   crypto_hash_sha256_state state;

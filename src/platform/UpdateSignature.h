@@ -20,7 +20,7 @@ bool Verify(const QByteArray& data, const QByteArray& signatureText,
 // empty when the key is not 128 hex characters.
 QByteArray Sign(const QByteArray& data, const QByteArray& secretKeyHex);
 
-// A new key pair as hex texts.
+// A new key pair as hex texts; both empty when the system gives no randomness.
 void GenerateKeyPair(QByteArray* publicKeyHex, QByteArray* secretKeyHex);
 
 // SHA-256 of a file's contents as 64 lower-case hex characters; empty when unreadable.

@@ -50,6 +50,10 @@ int Fail(const QString& text) {
   return kFailure;
 }
 
+int CannotRead(const QString& path) {
+  return Fail(QStringLiteral("cannot read %1").arg(path));
+}
+
 QString ErrnoText(int error) {
   return QString::fromStdString(std::error_code(error, std::generic_category()).message());
 }
@@ -92,6 +96,7 @@ int Keygen(const QString& secretPath, const QString& publicPath) {
   QByteArray publicKey;
   QByteArray secretKey;
   Signature::GenerateKeyPair(&publicKey, &secretKey);
+  if (secretKey.isEmpty()) return Fail(QStringLiteral("no randomness for a key pair"));
   QString error = WriteNewFile(secretPath, secretKey + '\n', 0600);
   if (!error.isEmpty()) return Fail(QStringLiteral("cannot write %1: %2").arg(secretPath, error));
   error = WriteNewFile(publicPath, publicKey + '\n', 0644);
@@ -111,8 +116,7 @@ QString LocalName(const QString& url) {
 }
 
 int Hash(const QString& controlPath, const QString& folder) {
-  if (!QFileInfo(controlPath).isFile())
-    return Fail(QStringLiteral("cannot read %1").arg(controlPath));
+  if (!QFileInfo(controlPath).isFile()) return CannotRead(controlPath);
   if (!QFileInfo(folder).isDir()) return Fail(QStringLiteral("%1 is not a folder").arg(folder));
   bool ok = false;
   const int count =
@@ -133,7 +137,7 @@ int Hash(const QString& controlPath, const QString& folder) {
       continue;
     }
     const QString digest = Signature::FileSha256(path);
-    if (digest.isEmpty()) return Fail(QStringLiteral("cannot read %1").arg(path));
+    if (digest.isEmpty()) return CannotRead(path);
     if (!WriteString(controlPath, section, QStringLiteral("sha256"), digest)) {
       return Fail(QStringLiteral("cannot write %1").arg(controlPath));
     }
@@ -146,9 +150,8 @@ int Hash(const QString& controlPath, const QString& folder) {
 int Sign(const QString& controlPath, const QString& secretPath) {
   QByteArray control;
   QByteArray secret;
-  if (!ReadAll(controlPath, &control))
-    return Fail(QStringLiteral("cannot read %1").arg(controlPath));
-  if (!ReadAll(secretPath, &secret)) return Fail(QStringLiteral("cannot read %1").arg(secretPath));
+  if (!ReadAll(controlPath, &control)) return CannotRead(controlPath);
+  if (!ReadAll(secretPath, &secret)) return CannotRead(secretPath);
   const QByteArray signature = Signature::Sign(control, secret);
   if (signature.isEmpty()) {
     return Fail(QStringLiteral("%1 holds no secret key (128 hex characters)").arg(secretPath));
@@ -168,11 +171,9 @@ int Verify(const QString& controlPath, const QString& publicPath) {
   QByteArray control;
   QByteArray signature;
   QByteArray publicKey;
-  if (!ReadAll(controlPath, &control))
-    return Fail(QStringLiteral("cannot read %1").arg(controlPath));
-  if (!ReadAll(sigPath, &signature)) return Fail(QStringLiteral("cannot read %1").arg(sigPath));
-  if (!ReadAll(publicPath, &publicKey))
-    return Fail(QStringLiteral("cannot read %1").arg(publicPath));
+  if (!ReadAll(controlPath, &control)) return CannotRead(controlPath);
+  if (!ReadAll(sigPath, &signature)) return CannotRead(sigPath);
+  if (!ReadAll(publicPath, &publicKey)) return CannotRead(publicPath);
   if (!Signature::Verify(control, signature, publicKey)) {
     return Fail(QStringLiteral("the signature of %1 is NOT valid").arg(controlPath));
   }
