@@ -20,6 +20,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/UpdateSignature.h"
 #include "support/ModalBoxWatcher.h"
+#include "support/SmallDisk.h"
 #include "support/UpdateServers.h"
 
 namespace sonarelle {
@@ -212,6 +213,26 @@ TEST_F(WebUpdateTest, TamperedCutOrOlderUpdatesLeaveTheInstallFolderByteIdentica
     EXPECT_TRUE(Run().contains(c.refusal)) << c.what;
     EXPECT_EQ(Snapshot(installed_), before) << c.what;
   }
+}
+
+TEST_F(WebUpdateTest, AFullDiskEndsTheRunWithAnErrorAndKeepsTheOldFile) {
+  SmallDisk disk(64 * 1024);
+  if (disk.RanElsewhere()) return;
+  Write(disk.Folder() + "/tool.bin", "the good old tool");
+  Write(served_ + "/tool.bin", QByteArray(400000, 'F'));
+  Publish("[update]\nunconditional=1\n[files]\ncount=1\n" +
+          FileEntry(1, "tool.bin").replace(installed_.toUtf8(), disk.Folder().toUtf8()));
+  ModalBoxWatcher boxes;
+  disk.Arm();
+  Run();
+  disk.Disarm();
+  event_wait::WaitUntil([&] { return !boxes.Boxes().isEmpty(); }, 5000);
+  ASSERT_EQ(boxes.Boxes().size(), 1) << disk.Kind().toStdString();
+  EXPECT_TRUE(boxes.Boxes()[0].critical);
+  EXPECT_TRUE(boxes.Boxes()[0].text.startsWith("Cannot write"))
+      << boxes.Texts().join("").toStdString();
+  EXPECT_EQ(QDir(disk.Folder()).entryList(QDir::Files), QStringList({"tool.bin"}));
+  EXPECT_EQ(Read(disk.Folder() + "/tool.bin"), "the good old tool");
 }
 
 TEST_F(WebUpdateTest, TheProxyGetsTheCredentialsAndTheOriginNeverDoes) {
