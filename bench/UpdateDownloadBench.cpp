@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   }
 
   QProcess servers;
-  servers.start(QStringLiteral("python3"),
+  servers.start(QStringLiteral("/usr/bin/python3"),
                 {QStringLiteral(SONARELLE_SOURCE_DIR "/tests/support/update_servers/servers.py"),
                  served, QStringLiteral("--logs"), work.path()});
   if (!servers.waitForReadyRead(20000)) {

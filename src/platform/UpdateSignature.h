@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QByteArray>
 #include <QString>
 
@@ -25,5 +27,21 @@ void GenerateKeyPair(QByteArray* publicKeyHex, QByteArray* secretKeyHex);
 
 // SHA-256 of a file's contents as 64 lower-case hex characters; empty when unreadable.
 QString FileSha256(const QString& path);
+
+// A SHA-256 digest taken piece by piece, as the bytes of a download arrive.
+class Sha256 {
+ public:
+  Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  void Add(const char* data, qint64 size);
+  // The digest of everything added, as 64 lower-case hex characters; ends the digest.
+  QString Hex();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 }  // namespace sonarelle::UpdateSignature

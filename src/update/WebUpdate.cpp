@@ -299,7 +299,7 @@ bool TWebUpdate::Connect() {
   settings.UserID = UserID;
   settings.Password = Password;
   settings.FTPPassive = FTPPassive;
-  settings.KeepAlive = HTTPKeepAliveAuthentication || ExistingConnection;
+  settings.KeepAlive = true;
   settings.CaBundle = CaBundle;
   try {
     session_ = std::make_unique<InternetSession>(settings);
@@ -764,8 +764,13 @@ bool TWebUpdate::Receive(const QString& url, const QString& localName, const QSt
     throw Exception(QStringLiteral("Cannot write %1: %2").arg(temporary, file.errorString()));
   }
   cancelRequested_ = false;
+  UpdateSignature::Sha256 digest;
   const TransferResult result = session_->Fetch(
-      url, [&](const char* data, qint64 size) { return file.write(data, size) == size; },
+      url,
+      [&](const char* data, qint64 size) {
+        if (!sha256.isEmpty()) digest.Add(data, size);
+        return file.write(data, size) == size;
+      },
       [&](qint64 received, qint64 total) {
         PublishProgress(localName, received, total, false);
         return CancelRequested();
@@ -788,7 +793,7 @@ bool TWebUpdate::Receive(const QString& url, const QString& localName, const QSt
     }
     return false;
   }
-  return Install(temporary, target, sha256);
+  return Install(temporary, target, sha256, sha256.isEmpty() ? QString() : digest.Hex());
 }
 
 bool TWebUpdate::CopyLocalFile(const QString& source, const QString& target,
@@ -815,6 +820,7 @@ bool TWebUpdate::CopyLocalFile(const QString& source, const QString& target,
   }
   const QString name = QFileInfo(target).fileName();
   cancelRequested_ = false;
+  UpdateSignature::Sha256 digest;
   QByteArray block;
   qint64 copied = 0;
   bool failed = false;
@@ -830,6 +836,7 @@ bool TWebUpdate::CopyLocalFile(const QString& source, const QString& target,
       QFile::remove(temporary);
       throw Exception(QStringLiteral("Cannot write %1: %2").arg(temporary, why));
     }
+    if (!sha256.isEmpty()) digest.Add(block.constData(), block.size());
     copied += block.size();
     PublishProgress(name, copied, total, false);
   }
@@ -840,12 +847,12 @@ bool TWebUpdate::CopyLocalFile(const QString& source, const QString& target,
     QFile::remove(temporary);
     return false;
   }
-  return Install(temporary, target, sha256);
+  return Install(temporary, target, sha256, sha256.isEmpty() ? QString() : digest.Hex());
 }
 
-bool TWebUpdate::Install(const QString& temporary, const QString& target, const QString& sha256) {
-  if (!sha256.isEmpty() &&
-      UpdateSignature::FileSha256(temporary).compare(sha256.trimmed(), Qt::CaseInsensitive) != 0) {
+bool TWebUpdate::Install(const QString& temporary, const QString& target, const QString& sha256,
+                         const QString& received) {
+  if (!sha256.isEmpty() && received.compare(sha256.trimmed(), Qt::CaseInsensitive) != 0) {
     QFile::remove(temporary);
     return false;
   }

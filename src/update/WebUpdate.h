@@ -194,7 +194,9 @@ class TWebUpdate : public QObject {
   bool Receive(const QString& url, const QString& localName, const QString& target,
                const QString& sha256);
   bool CopyLocalFile(const QString& source, const QString& target, const QString& sha256);
-  bool Install(const QString& temporary, const QString& target, const QString& sha256);
+  // Renames a complete download onto its target when its digest `received` is the one expected.
+  bool Install(const QString& temporary, const QString& target, const QString& sha256,
+               const QString& received);
   // A small file (a signature, a page) fetched without reports; empty when it cannot be had.
   QByteArray FetchSmall(const QString& url);
   void ExpandCompressed(const QString& path);
