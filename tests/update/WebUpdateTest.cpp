@@ -7,18 +7,24 @@
 #include <functional>
 #include <memory>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QMap>
+#include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "media/EventWait.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UpdateSignature.h"
+#include "support/CabinetWriter.h"
 #include "support/ModalBoxWatcher.h"
 #include "support/SmallDisk.h"
 #include "support/UpdateServers.h"
@@ -213,6 +219,16 @@ TEST_F(WebUpdateTest, TamperedCutOrOlderUpdatesLeaveTheInstallFolderByteIdentica
     EXPECT_TRUE(Run().contains(c.refusal)) << c.what;
     EXPECT_EQ(Snapshot(installed_), before) << c.what;
   }
+
+  // A signed cabinet whose entry climbs out of the target is refused whole.
+  const QDateTime now = QDateTime::currentDateTime();
+  Write(served_ + "/evil.cab",
+        MakeCabinet({{"good.txt", "fine", now}, {"..\\..\\escape.txt", "gotcha", now}}));
+  Publish(head + FileEntry(1, "evil.cab"));
+  EXPECT_TRUE(Run().contains(947));
+  EXPECT_FALSE(QFile::exists(work_.filePath("escape.txt")));
+  EXPECT_FALSE(QFile::exists(installed_ + "/good.txt"));
+  EXPECT_EQ(Read(installed_ + "/tool.bin"), "the good old tool");
 }
 
 TEST_F(WebUpdateTest, AFullDiskEndsTheRunWithAnErrorAndKeepsTheOldFile) {
@@ -325,6 +341,58 @@ TEST_F(WebUpdateTest, AFetchedComponentStartsTheUpdaterWithTheRestartCommandAsOn
       QString::fromUtf8(Read(work_.filePath("arguments.txt"))).split('\n', Qt::SkipEmptyParts),
       QStringList({QString::number(QCoreApplication::applicationPid()),
                    installed_ + "/my app -silent", "app_new", "data.dll"}));
+}
+
+TEST_F(WebUpdateTest, TheRegistryRemembersTheLastUpdateDateAndTheRedirectedControlFile) {
+  Write(served_ + "/tool.bin", "dated tool");
+  const QByteArray files = "[files]\ncount=1\n" + FileEntry(1, "tool.bin");
+  Write(served_ + "/next.inf", "[update]\ndate=01/02/2004\n" + files);
+  Write(served_ + "/next.inf.sig", UpdateSignature::Sign(Read(served_ + "/next.inf"), secretKey_));
+  Publish("[update]\ndate=01/02/2004\ntime=10:30\n[action]\nupdateURL=" +
+          servers_->HttpUrl("next.inf").toUtf8() + "\n" + files);
+  engine_.LastURLEntry = {true, "Software\\Sonarelle", "Update", TLastURLRoot::lurLOCALUSER};
+
+  const QList<int> first = Run();
+  EXPECT_TRUE(first.contains(928) && first.contains(929) && first.contains(941));
+  EXPECT_EQ(Read(installed_ + "/tool.bin"), "dated tool");
+
+  // The next run reads next.inf and finds the stored date at the release: nothing to do.
+  QFile::remove(installed_ + "/tool.bin");
+  QFile::remove(served_ + "/update.inf");
+  const QList<int> second = Run();
+  EXPECT_TRUE(second.contains(926) && second.contains(930)) << "reports: " << second.size();
+  EXPECT_FALSE(QFile::exists(installed_ + "/tool.bin"));
+}
+
+TEST_F(WebUpdateTest, CancelledReleaseNotesEndTheRunAndAnAcceptedLicenceLetsItGoOn) {
+  Write(served_ + "/tool.bin", "licensed tool");
+  Write(served_ + "/notes.txt", "What is new:\nmore songs\n");
+  Write(served_ + "/licence.txt", "You may sing.\n");
+  Publish("[update]\nunconditional=1\n[whatsnew]\nfile=" + servers_->HttpUrl("notes.txt").toUtf8() +
+          "\ncaption=New\n[files]\ncount=1\n" + FileEntry(1, "tool.bin"));
+  {
+    ModalBoxWatcher cancelsDialogs;
+    const QList<int> numbers = Run();
+    EXPECT_TRUE(numbers.contains(937) && numbers.contains(938));
+    EXPECT_FALSE(QFile::exists(installed_ + "/tool.bin"));
+  }
+
+  Publish("[update]\nunconditional=1\n[eula]\nfile=" + servers_->HttpUrl("licence.txt").toUtf8() +
+          "\ncaption=Licence\n[files]\ncount=1\n" + FileEntry(1, "tool.bin"));
+  QString shown;
+  QTimer accepter;
+  QObject::connect(&accepter, &QTimer::timeout, [&] {
+    QWidget* window = QApplication::activeModalWidget();
+    if (window == nullptr || window->objectName() != "LicenseWindow") return;
+    shown = window->findChild<QPlainTextEdit*>()->toPlainText();
+    window->findChild<QRadioButton*>("AcceptChoice")->click();
+    window->findChild<QPushButton*>("OkButton")->click();
+  });
+  accepter.start(10);
+  const QList<int> numbers = Run();
+  EXPECT_TRUE(numbers.contains(939));
+  EXPECT_EQ(shown, "You may sing.");
+  EXPECT_EQ(Read(installed_ + "/tool.bin"), "licensed tool");
 }
 
 TEST_F(WebUpdateTest, AnFtpUpdateFetchesFromTheServersFolder) {
