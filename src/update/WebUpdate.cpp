@@ -944,8 +944,8 @@ QString TWebUpdate::WriteUpdater() {
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
                          QStringLiteral("/updater");
   QDir().mkpath(folder);
-  const QString target = folder + QLatin1Char('/') + kUpdaterName;
-  const QString source = ProgramFolder() + kUpdaterName;
+  QString target = folder + QLatin1Char('/') + kUpdaterName;
+  QString source = ProgramFolder() + kUpdaterName;
   if (!QFile::exists(source)) return source;
   const QString temporary = target + QStringLiteral(".new");
   QFile::remove(temporary);
