@@ -34,6 +34,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
 #include "settings/ConfigKeys.h"
+#include "update/FrmUpdate.h"
 
 namespace sonarelle {
 
@@ -184,10 +185,11 @@ TFrmMain::~TFrmMain() {
 }
 
 void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmMidiPlayer* midiPlayer,
-                           TFrmTakes* takes) {
+                           TFrmUpdate* update, TFrmTakes* takes) {
   FrmDisplay = display;
   FrmWaiting = waiting;
   FrmMidiPlayer = midiPlayer;
+  FrmUpdate = update;
   FrmTakes = takes;
   connect(FrmWaiting->Timer1, &QTimer::timeout, this,
           [this] { RunGuarded([this] { WaitingTimerTick(); }); });
@@ -260,6 +262,7 @@ void TFrmMain::BuildMenus() {
   command("N81", &TFrmMain::N81Click);
   command("N82", &TFrmMain::N82Click);
   command("N83", &TFrmMain::N83Click);
+  command("N101", &TFrmMain::N101Click);
 
   // The screen modes start disabled in the main menu; the pop-up's Full Screen is only
   // reachable once a video shows, so it starts enabled.
@@ -407,6 +410,7 @@ void TFrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shown_) return;
   shown_ = true;
+  if (FrmUpdate != nullptr) FrmUpdate->LoadLanguage(FLanguageFile);
   QTimer::singleShot(0, this, [this] { RunGuarded([this] { OfferLeftTakes(); }); });
 }
 

@@ -30,6 +30,7 @@ class TCollapsiblePanel;
 class TFrmDisplay;
 class TFrmMidiPlayer;
 class TFrmTakes;
+class TFrmUpdate;
 class TFrmWaiting;
 class TMediaPlayer;
 class TMMLEDLABEL;
@@ -81,7 +82,7 @@ class TFrmMain : public QMainWindow {
 
   // Links the windows created after this one (not owned).
   void LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmMidiPlayer* midiPlayer,
-                   TFrmTakes* takes);
+                   TFrmUpdate* update, TFrmTakes* takes);
 
   // The video display window, linked at start (not owned).
   TFrmDisplay* FrmDisplay = nullptr;
@@ -89,6 +90,8 @@ class TFrmMain : public QMainWindow {
   TFrmWaiting* FrmWaiting = nullptr;
   // The lyric window and MIDI output device, linked at start (not owned).
   TFrmMidiPlayer* FrmMidiPlayer = nullptr;
+  // The online update window, linked at start (not owned).
+  TFrmUpdate* FrmUpdate = nullptr;
   // The window offering takes that were not saved, linked at start (not owned).
   TFrmTakes* FrmTakes = nullptr;
 
@@ -240,6 +243,8 @@ class TFrmMain : public QMainWindow {
   void N81Click();
   void N82Click();
   void N83Click();
+  // The online update (FrmMainUpdate.cpp).
+  void N101Click();
   void suiPanel1Push();
   void suiPanel1Pop();
   // The master volume and the recording sources (FrmMainMixer.cpp).

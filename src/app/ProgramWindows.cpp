@@ -9,6 +9,7 @@
 #include "media/MediaPlayer.h"
 #include "midi/FrmMidiPlayer.h"
 #include "platform/TerminationSignals.h"
+#include "update/FrmUpdate.h"
 
 namespace sonarelle {
 
@@ -17,8 +18,10 @@ TProgramWindows::TProgramWindows()
       FrmDisplay(std::make_unique<TFrmDisplay>(*FrmMain)),
       FrmWaiting(std::make_unique<TFrmWaiting>()),
       FrmMidiPlayer(std::make_unique<TFrmMidiPlayer>()),
+      FrmUpdate(std::make_unique<TFrmUpdate>(FrmMain->FConfigFile, [this] { FrmMain->close(); })),
       FrmTakes(std::make_unique<TFrmTakes>()) {
-  FrmMain->LinkWindows(FrmDisplay.get(), FrmWaiting.get(), FrmMidiPlayer.get(), FrmTakes.get());
+  FrmMain->LinkWindows(FrmDisplay.get(), FrmWaiting.get(), FrmMidiPlayer.get(), FrmUpdate.get(),
+                       FrmTakes.get());
   signals_ = std::make_unique<TerminationSignals>([this](int signal) {
     FrmMain->EndSession();
     QCoreApplication::exit(128 + signal);
@@ -32,6 +35,7 @@ TProgramWindows::~TProgramWindows() {
   FrmMain->MediaPlayer1->SetDisplay(nullptr);
   FrmMain.reset();
   FrmTakes.reset();
+  FrmUpdate.reset();
   FrmMidiPlayer.reset();
   FrmWaiting.reset();
   FrmDisplay.reset();

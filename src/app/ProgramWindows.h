@@ -8,6 +8,7 @@ class TFrmDisplay;
 class TFrmMain;
 class TFrmMidiPlayer;
 class TFrmTakes;
+class TFrmUpdate;
 class TFrmWaiting;
 class TerminationSignals;
 
@@ -22,6 +23,7 @@ class TProgramWindows {
   std::unique_ptr<TFrmDisplay> FrmDisplay;
   std::unique_ptr<TFrmWaiting> FrmWaiting;
   std::unique_ptr<TFrmMidiPlayer> FrmMidiPlayer;
+  std::unique_ptr<TFrmUpdate> FrmUpdate;
   std::unique_ptr<TFrmTakes> FrmTakes;
 
  private:

@@ -6,76 +6,19 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include "platform/IniText.h"
+
 namespace sonarelle::IniProfile {
 
 namespace {
 
-struct Line {
-  QByteArray text;  // without its line ending
-  QByteArray eol;   // "\n", "\r\n" or empty for a last line without one
-};
-
-struct Parsed {
-  std::vector<Line> lines;
-  QByteArray bom;
-};
-
-Parsed SplitLines(const QByteArray& data) {
-  Parsed parsed;
-  qsizetype pos = 0;
-  if (data.startsWith("\xEF\xBB\xBF")) {
-    parsed.bom = data.left(3);
-    pos = 3;
-  }
-  while (pos < data.size()) {
-    qsizetype nl = data.indexOf('\n', pos);
-    Line line;
-    if (nl < 0) {
-      line.text = data.mid(pos);
-      pos = data.size();
-    } else {
-      line.text = data.mid(pos, nl - pos);
-      line.eol = "\n";
-      if (line.text.endsWith('\r')) {
-        line.text.chop(1);
-        line.eol = "\r\n";
-      }
-      pos = nl + 1;
-    }
-    parsed.lines.push_back(std::move(line));
-  }
-  return parsed;
-}
-
-bool SameName(const QString& a, const QString& b) {
-  return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-// The section a header line opens, or nothing when the line is not a header.
-std::optional<QString> SectionName(const QByteArray& text) {
-  QByteArray t = text.trimmed();
-  if (!t.startsWith('[')) return std::nullopt;
-  qsizetype close = t.indexOf(']');
-  QByteArray name = close < 0 ? t.mid(1) : t.mid(1, close - 1);
-  return QString::fromUtf8(name.trimmed());
-}
-
-// The key of a "key=value" line, or nothing for blank, comment and other lines.
-std::optional<QString> KeyName(const QByteArray& text) {
-  QByteArray t = text.trimmed();
-  if (t.isEmpty() || t.startsWith(';')) return std::nullopt;
-  qsizetype eq = t.indexOf('=');
-  if (eq < 0) return std::nullopt;
-  return QString::fromUtf8(t.left(eq).trimmed());
-}
-
-QString ValueOf(const QByteArray& text) {
-  QByteArray v = text.mid(text.indexOf('=') + 1).trimmed();
-  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
-    v = v.mid(1, v.size() - 2);
-  }
-  return QString::fromUtf8(v);
-}
+using IniText::KeyName;
+using IniText::SameName;
+using IniText::SectionName;
+using IniText::SplitLines;
+using IniText::ValueOf;
+using Line = IniText::TLine;
+using Parsed = IniText::TLines;
 
 // Line range [begin, end) of the body of the first section named `section`, begin being
 // the header's index + 1; nothing when the section is missing.

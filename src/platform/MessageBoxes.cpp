@@ -35,6 +35,20 @@ void ShowErrorBox(const QString& text) {
   ShowBox(QMessageBox::Critical, text);
 }
 
+void ShowInformation(const QString& text) {
+  ShowBox(QMessageBox::Information, text);
+}
+
+bool AskYesNo(const QString& text) {
+  if (!HaveWidgets()) {
+    std::fprintf(stderr, "%s: %s (No)\n", kApplicationTitle, text.toLocal8Bit().constData());
+    return false;
+  }
+  QMessageBox box(QMessageBox::Question, QString::fromUtf8(kApplicationTitle), text,
+                  QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+  return box.exec() == QMessageBox::Yes;
+}
+
 void ShowException(const std::exception& error) {
   ShowErrorBox(QString::fromUtf8(error.what()));
 }

@@ -16,6 +16,10 @@ void ShowMessage(const QString& text);
 // The standard error box the message loop shows for an error raised by a command or a tick.
 void ShowErrorBox(const QString& text);
 
+// An information box with an OK button.
+void ShowInformation(const QString& text);
+// A question with Yes and No buttons; true only for Yes (without widgets: No).
+bool AskYesNo(const QString& text);
 // Shows the exception's text in the standard error box.
 void ShowException(const std::exception& error);
 

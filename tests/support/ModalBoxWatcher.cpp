@@ -29,7 +29,11 @@ void ModalBoxWatcher::Poll() {
   }
   if (!box->isVisible()) return;
   boxes_.append({box->windowTitle(), box->text(), box->icon() == QMessageBox::Critical});
-  if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+  if (QAbstractButton* yes = box->button(QMessageBox::Yes); yes != nullptr && answerYes_) {
+    yes->click();
+  } else if (QAbstractButton* no = box->button(QMessageBox::No)) {
+    no->click();
+  } else if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
     ok->click();
   } else {
     box->reject();

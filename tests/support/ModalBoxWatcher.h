@@ -18,6 +18,8 @@ class ModalBoxWatcher : public QObject {
     QString text;
     bool critical = false;
   };
+  // Questions with Yes and No are answered Yes from now on (No before).
+  void AnswerYes(bool yes) { answerYes_ = yes; }
   const QList<Box>& Boxes() const { return boxes_; }
   QStringList Texts() const;
 
@@ -25,6 +27,7 @@ class ModalBoxWatcher : public QObject {
   void Poll();
 
   bool cancelOtherDialogs_;
+  bool answerYes_ = false;
   QTimer timer_;
   QList<Box> boxes_;
 };
