@@ -80,11 +80,15 @@ int main(int argc, char** argv) {
   QStringList curlArguments{QStringLiteral("-s")};
   for (int i = 1; i <= kFiles; ++i) {
     const QString name = QStringLiteral("part%1.bin").arg(i);
-    control += QStringLiteral("[file%1]\nurl=%2%3\ntargetdir=%4\nsha256=%5\n")
+    control += QStringLiteral("[file%1]\nurl=%2%3\ntargetdir=%4\n")
                    .arg(i)
-                   .arg(base, name, installed,
-                        sonarelle::UpdateSignature::FileSha256(served + QLatin1Char('/') + name))
+                   .arg(base, name, installed)
                    .toUtf8();
+    if (!qEnvironmentVariableIsSet("NOSHA")) {
+      control += "sha256=" +
+                 sonarelle::UpdateSignature::FileSha256(served + QLatin1Char('/') + name).toUtf8() +
+                 "\n";
+    }
     curlArguments << QStringLiteral("-o") << byCurl + QLatin1Char('/') + name << base + name;
   }
   QFile controlFile(served + QStringLiteral("/update.inf"));
@@ -96,11 +100,6 @@ int main(int argc, char** argv) {
   signature.write(sonarelle::UpdateSignature::Sign(control, secretKey));
   signature.close();
 
-  QElapsedTimer curlTimer;
-  curlTimer.start();
-  QProcess::execute(QStringLiteral("curl"), curlArguments);
-  const double curlSeconds = Seconds(curlTimer);
-
   sonarelle::TWebUpdate engine;
   engine.URL = base + QStringLiteral("update.inf");
   engine.UpdateType = sonarelle::TWebUpdateType::httpUpdate;
@@ -109,6 +108,11 @@ int main(int argc, char** argv) {
   qint64 progressCalls = 0;
   engine.OnFileProgress = [&](sonarelle::TWebUpdate*, const QString&, qint64, qint64) {
     ++progressCalls;
+  };
+  bool finished = false;
+  engine.OnFinished = [&](sonarelle::TWebUpdate*) {
+    finished = true;
+    app.quit();
   };
 
   // A posted event every 5 ms: how long it waits shows whether the window would respond.
@@ -122,19 +126,38 @@ int main(int argc, char** argv) {
         Qt::QueuedConnection);
   });
 
+  // Rounds in turn, medians compared: the machine's other work touches both alike.
+  constexpr int kRounds = 7;
+  std::vector<double> curlTimes;
+  std::vector<double> engineTimes;
   const long peakBefore = PeakKilobytes();
-  QElapsedTimer engineTimer;
-  bool finished = false;
-  engine.OnFinished = [&](sonarelle::TWebUpdate*) {
-    finished = true;
-    app.quit();
+  for (int round = 0; round < kRounds; ++round) {
+    QDir(byCurl).removeRecursively();
+    QDir().mkpath(byCurl);
+    QElapsedTimer curlTimer;
+    curlTimer.start();
+    QProcess::execute(QStringLiteral("curl"), curlArguments);
+    curlTimes.push_back(Seconds(curlTimer));
+
+    QDir(installed).removeRecursively();
+    QDir().mkpath(installed);
+    finished = false;
+    QElapsedTimer engineTimer;
+    engineTimer.start();
+    prober.start(5);
+    engine.DoUpdate();
+    app.exec();
+    engineTimes.push_back(Seconds(engineTimer));
+    prober.stop();
+    // Probes still queued are answered now, not after the next round's curl.
+    QCoreApplication::processEvents();
+  }
+  const auto median = [](std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
   };
-  engineTimer.start();
-  prober.start(5);
-  engine.DoUpdate();
-  app.exec();
-  const double engineSeconds = Seconds(engineTimer);
-  prober.stop();
+  const double curlSeconds = median(curlTimes);
+  const double engineSeconds = median(engineTimes);
 
   int complete = 0;
   for (int i = 1; i <= kFiles; ++i) {
@@ -147,12 +170,12 @@ int main(int argc, char** argv) {
   };
   std::printf("update of %d x 1 MB over local HTTP: %d files installed%s\n", kFiles, complete,
               finished ? "" : " (the run did not finish)");
-  std::printf("  engine %.3f s, curl %.3f s: %.2fx curl's time\n", engineSeconds, curlSeconds,
-              engineSeconds / curlSeconds);
-  std::printf("  peak memory %.1f MB (%.1f MB before the run), %lld progress calls\n",
+  std::printf("  median of %d rounds: engine %.3f s, curl %.3f s: %.2fx curl's time\n", kRounds,
+              engineSeconds, curlSeconds, engineSeconds / curlSeconds);
+  std::printf("  peak memory %.1f MB (%.1f MB before the runs), %lld progress calls in all\n",
               PeakKilobytes() / 1024.0, peakBefore / 1024.0, static_cast<long long>(progressCalls));
   std::printf(
-      "  posted-event wait during the run: p50 %.2f ms, p99 %.2f ms, worst %.2f ms (%zu probes)\n",
+      "  posted-event wait during the runs: p50 %.2f ms, p99 %.2f ms, worst %.2f ms (%zu probes)\n",
       at(0.5), at(0.99), waits.empty() ? 0.0 : waits.back(), waits.size());
   servers.closeWriteChannel();
   servers.terminate();

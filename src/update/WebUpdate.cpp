@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -46,6 +47,7 @@ const QString kUpdaterName = QStringLiteral("sonarelle-updater");
 // A signature file is a line of hex; anything much larger is not one.
 constexpr qint64 kMaxSmallFetch = 1 << 20;
 constexpr qint64 kCopyBlock = 16384;
+constexpr auto kProgressInterval = std::chrono::milliseconds(15);
 
 // `folder` ready to have a file name appended: empty stays empty (the current folder).
 QString FolderPath(const QString& folder) {
@@ -96,6 +98,9 @@ void TWebUpdate::DoUpdate() {
   if (worker_.joinable()) worker_.join();
   running_ = true;
   abandoned_ = false;
+  // A cancel holds for the rest of its run: the host hears of progress a little later than
+  // it happens, so its answer may arrive when the next transfer has begun.
+  cancelRequested_ = false;
   utility_ = {};
   if (Utility) {
     utility_.present = true;
@@ -200,19 +205,23 @@ void TWebUpdate::OnOwner(const std::function<void()>& call) {
 }
 
 void TWebUpdate::PublishProgress(const QString& name, qint64 received, qint64 total, bool final) {
+  // A progress bar needs no more than a few dozen steps a second; waking the window's thread
+  // for every block of a fast download would cost more than the download.
+  const auto now = std::chrono::steady_clock::now();
   bool post = false;
   {
     std::lock_guard lock(mutex_);
     progress_.name = name;
     progress_.received = received;
     progress_.total = total;
-    post = !progress_.pending;
-    progress_.pending = true;
+    // Where a transfer ended is always delivered; a delivery still queued will carry it.
+    post = !progress_.pending && (final || now - progress_.posted >= kProgressInterval);
+    if (post) {
+      progress_.pending = true;
+      progress_.posted = now;
+    }
   }
-  if (final) {
-    // The host sees where every transfer ended, and its cancel answer is in before the next.
-    OnOwner([this] { DeliverProgress(); });
-  } else if (post) {
+  if (post) {
     QMetaObject::invokeMethod(
         this, [this] { DeliverProgress(); }, Qt::QueuedConnection);
   }
@@ -763,7 +772,6 @@ bool TWebUpdate::Receive(const QString& url, const QString& localName, const QSt
     QFile::remove(temporary);
     throw Exception(QStringLiteral("Cannot write %1: %2").arg(temporary, file.errorString()));
   }
-  cancelRequested_ = false;
   UpdateSignature::Sha256 digest;
   const TransferResult result = session_->Fetch(
       url,
@@ -819,7 +827,6 @@ bool TWebUpdate::CopyLocalFile(const QString& source, const QString& target,
     throw Exception(QStringLiteral("Cannot write %1: %2").arg(temporary, out.errorString()));
   }
   const QString name = QFileInfo(target).fileName();
-  cancelRequested_ = false;
   UpdateSignature::Sha256 digest;
   QByteArray block;
   qint64 copied = 0;

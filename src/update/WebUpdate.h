@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -260,6 +261,7 @@ class TWebUpdate : public QObject {
     qint64 received = 0;
     qint64 total = 0;
     bool pending = false;
+    std::chrono::steady_clock::time_point posted;
   } progress_;
 };
 

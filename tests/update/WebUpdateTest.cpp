@@ -308,6 +308,20 @@ TEST_F(WebUpdateTest, PromptOnceAsksOnceAndPromptAllAsksForEveryFile) {
             QStringList({"Download update file : a.bin", "Download update file : b.bin"}));
 }
 
+TEST_F(WebUpdateTest, ACancelStopsTheDownloadsAndTheStepsAfterThem) {
+  Write(served_ + "/a.bin", QByteArray(2000000, 'A'));
+  Write(served_ + "/b.bin", QByteArray(2000000, 'B'));
+  Publish(
+      "[update]\nunconditional=1\n[action]\nupdateURL=http://elsewhere/u.inf\n[files]\ncount=2\n" +
+      FileEntry(1, "a.bin") + FileEntry(2, "b.bin"));
+  engine_.OnProgressCancel = [](TWebUpdate*, bool* cancel) { *cancel = true; };
+  const QList<int> numbers = Run();
+  EXPECT_FALSE(QFile::exists(installed_ + "/b.bin")) << "the cancel holds for the next file";
+  EXPECT_FALSE(numbers.contains(948));
+  EXPECT_FALSE(numbers.contains(941));
+  EXPECT_TRUE(QDir(installed_).entryList(QDir::Files).filter("WUPD").isEmpty());
+}
+
 TEST_F(WebUpdateTest, AFetchedComponentStartsTheUpdaterWithTheRestartCommandAsOneArgument) {
   // A stand-in updater that writes down its arguments.
   const QString programFolder = work_.filePath("program");
