@@ -432,5 +432,43 @@ TEST_F(WebUpdateTest, AnFtpUpdateFetchesFromTheServersFolder) {
   EXPECT_EQ(numbers.mid(numbers.size() - 4), QList<int>({948, 954, 949, 949}));
 }
 
+// Without any route off the machine, as in a network namespace of its own.
+TEST(WebUpdateOfflineTest, WithoutAConnectionTheModesReportAndFetchNothing) {
+  if (!qEnvironmentVariableIsSet("SONARELLE_NO_ROUTES")) {
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("SONARELLE_NO_ROUTES", "1");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start("unshare", {"-rn", "true"});
+    if (!child.waitForFinished(10000) || child.exitCode() != 0) {
+      GTEST_SKIP() << "user and network namespaces are not allowed here";
+    }
+    child.start("unshare", {"-rn", QCoreApplication::applicationFilePath(),
+                            "--gtest_filter=WebUpdateOfflineTest.*"});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    EXPECT_EQ(child.exitCode(), 0) << "the test failed without routes (its output is above)";
+    return;
+  }
+  const auto reports = [](TWebUpdateConnect mode) {
+    TWebUpdate engine;
+    engine.URL = "http://updates.example.org/update.inf";
+    engine.UpdateType = TWebUpdateType::httpUpdate;
+    engine.UpdateConnect = mode;
+    QStringList texts;
+    engine.OnStatus = [&](TWebUpdate*, const QString& text, int, int) { texts << text; };
+    engine.DoUpdate();
+    EXPECT_TRUE(event_wait::WaitUntil([&] { return !engine.Running(); }, 20000));
+    return texts;
+  };
+  EXPECT_EQ(reports(TWebUpdateConnect::wucNoConnect),
+            QStringList({"Checking for Internet connection"}));
+  EXPECT_EQ(reports(TWebUpdateConnect::wucConnectPrompt),
+            QStringList({"Checking for Internet connection",
+                         "Prompt to open new Internet connection", ""}));
+  EXPECT_EQ(reports(TWebUpdateConnect::wucConnectSilentHangup),
+            QStringList({"Checking for Internet connection", "Opening Internet connection", ""}));
+}
+
 }  // namespace
 }  // namespace sonarelle
