@@ -10,6 +10,8 @@
 #include <system_error>
 #include <thread>
 
+#include <QFile>
+
 namespace sonarelle {
 
 namespace {
@@ -18,9 +20,18 @@ QString ErrnoText(int error) {
   return QString::fromStdString(std::error_code(error, std::generic_category()).message());
 }
 
-bool Exists(pid_t pid) {
-  // EPERM: the process exists but belongs to someone else.
-  return ::kill(pid, 0) == 0 || errno == EPERM;
+// Whether the process still runs. EPERM: it belongs to someone else. An ended process whose
+// parent has not collected it yet (a zombie) still answers kill() but runs no more.
+bool Running(pid_t pid) {
+  if (::kill(pid, 0) != 0 && errno != EPERM) return false;
+  QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+  if (!stat.open(QIODevice::ReadOnly)) return true;
+  const QByteArray line = stat.readAll();
+  // "pid (name) S ...": the name may hold anything, the state follows its last ")".
+  const qsizetype close = line.lastIndexOf(')');
+  if (close < 0 || close + 2 >= line.size()) return true;
+  const char state = line[close + 2];
+  return state != 'Z' && state != 'X';
 }
 
 }  // namespace
@@ -48,9 +59,9 @@ ProcessEndWait WaitForProcessEnd(pid_t pid) {
     // must not let the caller go on while the process still runs either.
     result.whyPolled = QStringLiteral("pidfd_open: ") + ErrnoText(errno);
   }
-  if (!Exists(pid)) return result;
+  if (!Running(pid)) return result;
   result.how = ProcessEndWait::Polled;
-  while (Exists(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  while (Running(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   return result;
 }
 
