@@ -28,7 +28,7 @@
 namespace {
 
 constexpr int kFiles = 5;
-constexpr qint64 kFileSize = 20 * 1024 * 1024;
+constexpr qint64 kFileSize = qint64{20} << 20;
 
 QString BaseName(int i) {
   return QStringLiteral("part%1.bin").arg(i);
@@ -187,8 +187,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("kill trials: %d/%d passed (seed %u)\n", passed, trials, seed);
-  std::printf("run time: %.1f ms for %d files of %lld MB\n", runNs / 1e6, kFiles,
-              kFileSize / (1024 * 1024));
+  std::printf("run time: %.1f ms for %d files of %lld MB\n", runNs / 1e6, kFiles, kFileSize >> 20);
   std::printf("files replaced when killed:");
   for (int k = 0; k <= kFiles; ++k) std::printf(" %d: %d", k, replacedCount[k]);
   std::printf("\n");

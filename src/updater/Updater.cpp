@@ -157,7 +157,8 @@ bool InstallComponent(const QString& name, Log& log) {
   // Only a "_new" that is the name's first is the downloaded file's mark (my_new_tool.exe_new
   // is not renamed).
   const QString mark = QStringLiteral("_NEW");
-  if (name.indexOf(mark, 0, Qt::CaseInsensitive) == name.size() - mark.size()) {
+  const qsizetype first = name.indexOf(mark, 0, Qt::CaseInsensitive);
+  if (first >= 0 && first == name.size() - mark.size()) {
     return ReplaceBase(name, name.chopped(mark.size()), log);
   }
   const QString extension = QFileInfo(name).suffix().toUpper();

@@ -142,9 +142,11 @@ TEST_F(UpdaterTest, EachKindOfComponentIsInstalledAndAMissingOneFailsAlone) {
   szdd[9] = 't';
   Put("notes.tx_", szdd);
   Put("raw.da_", unnamed);  // stores no character: expanding would overwrite it
+  Put("x.z", "shorter than a mark");
 
   EXPECT_EQ(RunUpdater({GonePid(), "null", "app.exe_new", "gone.exe_new", "Readme.TXT_New",
-                        "my_new_tool.exe_new", "update.pat", "bundle.cab", "notes.tx_", "raw.da_"}),
+                        "my_new_tool.exe_new", "update.pat", "bundle.cab", "notes.tx_", "raw.da_",
+                        "x.z"}),
             1);
 
   EXPECT_EQ(Get("app.exe"), "new program");
@@ -161,10 +163,12 @@ TEST_F(UpdaterTest, EachKindOfComponentIsInstalledAndAMissingOneFailsAlone) {
   EXPECT_EQ(Get("notes.txt"), "notes, compressed and back");
   EXPECT_EQ(Get("notes.tx_"), szdd);
   EXPECT_EQ(Get("raw.da_"), unnamed);
+  EXPECT_EQ(Get("x.z"), "shorter than a mark");
   const QString log = Log();
   EXPECT_TRUE(log.contains("gone.exe_new: not renamed")) << log.toStdString();
   EXPECT_TRUE(log.contains("my_new_tool.exe_new: not SZDD-compressed; left alone"));
   EXPECT_TRUE(log.contains("raw.da_: its header names no replaced character"));
+  EXPECT_TRUE(log.contains("x.z: not SZDD-compressed; left alone"));
   EXPECT_TRUE(log.contains("no restart (null)"));
 }
 
