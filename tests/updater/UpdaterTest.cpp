@@ -108,7 +108,10 @@ class UpdaterTest : public ::testing::Test {
   // Waits until the updater started with a real `sleep 2` has ended, and checks that app.exe
   // was still old while sleep ran and is new after.
   void CheckWaitsForSleep(QProcess& updater, QProcess& sleep) {
-    QThread::msleep(1000);
+    QElapsedTimer timer;
+    timer.start();
+    while (!Log().contains("waiting for process") && timer.elapsed() < 10000) QThread::msleep(10);
+    QThread::msleep(300);  // the updater is in its wait by now
     EXPECT_EQ(Get("app.exe"), "old");
     EXPECT_FALSE(sleep.waitForFinished(0)) << "the check above came too late";
     EXPECT_FALSE(updater.waitForFinished(0));
