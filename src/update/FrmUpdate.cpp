@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QFont>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,7 +29,7 @@ const QString kLanguageSection = QStringLiteral("FrmUpdate");
 QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int y) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(QString::fromLatin1(name));
-  label->setGeometry(16, y, 78, 17);
+  label->setGeometry(16, y, 80, 17);
   return label;
 }
 
@@ -60,6 +61,11 @@ TFrmUpdate::TFrmUpdate(QString configFile, std::function<void()> closeMainWindow
   setObjectName(QStringLiteral("FrmUpdate"));
   setWindowTitle(QStringLiteral("Online Updates"));
   setFixedSize(kClientWidth, kClientHeight);
+  // The layout's sizes were made for a small dialog font: "Proxy Password" fits its 80 pixels.
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(10);
+  setFont(font);
 
   suiGroupBox1 = new QGroupBox(QStringLiteral("Proxy"), this);
   suiGroupBox1->setObjectName(QStringLiteral("suiGroupBox1"));
