@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <system_error>
 #include <vector>
 
 #include <QDateTime>
@@ -19,45 +18,14 @@
 
 #include <mspack.h>
 
+#include "platform/PosixFile.h"
+
 namespace sonarelle {
 
 namespace {
 
-QString ErrnoText(int error) {
-  return QString::fromStdString(std::error_code(error, std::generic_category()).message());
-}
-
-// An owned file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = other.Release();
-    }
-    return *this;
-  }
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  int Release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
+using posix_file::ErrnoText;
+using posix_file::Fd;
 
 // libmspack's file access over POSIX descriptors. Reads open the named file; every write
 // goes to the descriptor the caller prepared (a temporary file made with O_EXCL in the right

@@ -71,6 +71,15 @@ bool SameDevice(const QString& a, const QString& b) {
          ::stat(QFile::encodeName(b).constData(), &second) == 0 && first.st_dev == second.st_dev;
 }
 
+// Ends a run whose temporary file cannot be written: the file goes, the error is raised.
+[[noreturn]] void FailWrite(QFile& file) {
+  const QString why = file.errorString();
+  const QString path = file.fileName();
+  file.close();
+  QFile::remove(path);
+  throw Exception(QStringLiteral("Cannot write %1: %2").arg(path, why));
+}
+
 // Turns the program and parameters of a command line into what a process start needs.
 QStringList CommandArguments(const QString& commandLine) {
   QStringList arguments = QProcess::splitCommand(commandLine);
@@ -745,19 +754,19 @@ QString TWebUpdate::FtpUrl(const QString& localName) {
   return url.toString();
 }
 
-QString TWebUpdate::TemporaryFileFor(const QString& target) {
+std::unique_ptr<QTemporaryFile> TWebUpdate::TemporaryFileFor(const QString& target) {
   // The finished file is renamed onto its target, which needs both on one filesystem.
   const QString targetFolder = QFileInfo(target).absolutePath();
   const QString folder = !TempDirectory.isEmpty() && SameDevice(TempDirectory, targetFolder)
                              ? TempDirectory
                              : targetFolder;
-  QTemporaryFile file(FolderPath(folder) + QStringLiteral("WUPDXXXXXX"));
-  file.setAutoRemove(false);
-  if (!file.open()) {
+  auto file = std::make_unique<QTemporaryFile>(FolderPath(folder) + QStringLiteral("WUPDXXXXXX"));
+  file->setAutoRemove(false);
+  if (!file->open()) {
     throw Exception(
-        QStringLiteral("Cannot create a file in %1: %2").arg(folder, file.errorString()));
+        QStringLiteral("Cannot create a file in %1: %2").arg(folder, file->errorString()));
   }
-  return file.fileName();
+  return file;
 }
 
 bool TWebUpdate::Receive(const QString& url, const QString& localName, const QString& target,
@@ -766,12 +775,9 @@ bool TWebUpdate::Receive(const QString& url, const QString& localName, const QSt
     Say(917, url);
     return false;
   }
-  const QString temporary = TemporaryFileFor(target);
-  QFile file(temporary);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    QFile::remove(temporary);
-    throw Exception(QStringLiteral("Cannot write %1: %2").arg(temporary, file.errorString()));
-  }
+  const std::unique_ptr<QTemporaryFile> temporaryFile = TemporaryFileFor(target);
+  QFile& file = *temporaryFile;
+  const QString temporary = file.fileName();
   UpdateSignature::Sha256 digest;
   const TransferResult result = session_->Fetch(
       url,
@@ -787,11 +793,7 @@ bool TWebUpdate::Receive(const QString& url, const QString& localName, const QSt
   const bool closed = file.flush() && file.error() == QFileDevice::NoError;
   file.close();
   lastCancelled_ = result.outcome == TransferResult::Outcome::Cancelled;
-  if (result.outcome == TransferResult::Outcome::WriteError || !closed) {
-    const QString why = file.errorString();
-    QFile::remove(temporary);
-    throw Exception(QStringLiteral("Cannot write %1: %2").arg(temporary, why));
-  }
+  if (result.outcome == TransferResult::Outcome::WriteError || !closed) FailWrite(file);
   if (result.outcome != TransferResult::Outcome::Done || result.received == 0) {
     QFile::remove(temporary);
     if (result.outcome == TransferResult::Outcome::HttpStatus) {
@@ -820,12 +822,9 @@ bool TWebUpdate::CopyLocalFile(const QString& source, const QString& target,
     Say(914, source);
     return false;
   }
-  const QString temporary = TemporaryFileFor(target);
-  QFile out(temporary);
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-    QFile::remove(temporary);
-    throw Exception(QStringLiteral("Cannot write %1: %2").arg(temporary, out.errorString()));
-  }
+  const std::unique_ptr<QTemporaryFile> temporaryFile = TemporaryFileFor(target);
+  QFile& out = *temporaryFile;
+  const QString temporary = out.fileName();
   const QString name = QFileInfo(target).fileName();
   UpdateSignature::Sha256 digest;
   QByteArray block;
@@ -837,12 +836,7 @@ bool TWebUpdate::CopyLocalFile(const QString& source, const QString& target,
       failed = in.error() != QFileDevice::NoError;
       break;
     }
-    if (out.write(block) != block.size()) {
-      const QString why = out.errorString();
-      out.close();
-      QFile::remove(temporary);
-      throw Exception(QStringLiteral("Cannot write %1: %2").arg(temporary, why));
-    }
+    if (out.write(block) != block.size()) FailWrite(out);
     if (!sha256.isEmpty()) digest.Add(block.constData(), block.size());
     copied += block.size();
     PublishProgress(name, copied, total, false);

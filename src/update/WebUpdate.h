@@ -20,6 +20,7 @@
 #include "update/UpdateRules.h"
 
 class QTemporaryDir;
+class QTemporaryFile;
 
 namespace sonarelle {
 
@@ -190,7 +191,8 @@ class TWebUpdate : public QObject {
   bool DownloadFile(const QString& url, bool compressed, const QString& folder,
                     const QString& sha256 = {});
   QString FtpUrl(const QString& localName);
-  QString TemporaryFileFor(const QString& target);
+  // A new file "WUPD..." on the target's filesystem, open for writing.
+  std::unique_ptr<QTemporaryFile> TemporaryFileFor(const QString& target);
   bool Receive(const QString& url, const QString& localName, const QString& target,
                const QString& sha256);
   bool CopyLocalFile(const QString& source, const QString& target, const QString& sha256);

@@ -12,21 +12,10 @@
 
 #include "media/EventWait.h"
 #include "platform/UpdateSignature.h"
+#include "support/FileBytes.h"
 #include "support/UpdateServers.h"
 
 namespace {
-
-QByteArray Read(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void Write(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
-}
 
 // The process running the executable at `path`, or 0.
 qint64 RunningProgram(const QString& path) {
@@ -52,9 +41,9 @@ TEST(OnlineUpdateTest, UpdateFromTheMenuInstallsTheComponentAndStartsTheProgramA
   QByteArray publicKey;
   QByteArray secretKey;
   sonarelle::UpdateSignature::GenerateKeyPair(&publicKey, &secretKey);
-  Write(program + "/update-key.pub", publicKey);
-  Write(program + "/songbook.txt", "old songbook");
-  Write(served + "/songbook.txt_new", "new songbook");
+  WriteBytes(program + "/update-key.pub", publicKey);
+  WriteBytes(program + "/songbook.txt", "old songbook");
+  WriteBytes(served + "/songbook.txt_new", "new songbook");
 
   UpdateServers servers(served);
   ASSERT_EQ(servers.Error(), "");
@@ -63,10 +52,10 @@ TEST(OnlineUpdateTest, UpdateFromTheMenuInstallsTheComponentAndStartsTheProgramA
       "appcomps={WIN}/songbook.txt_new\n[files]\ncount=1\n[file1]\nurl=" +
       servers.HttpUrl("songbook.txt_new").toUtf8() + "\ntargetdir={WIN}\nsha256=" +
       sonarelle::UpdateSignature::FileSha256(served + "/songbook.txt_new").toUtf8() + "\n";
-  Write(served + "/update.inf", control);
-  Write(served + "/update.inf.sig", sonarelle::UpdateSignature::Sign(control, secretKey));
-  Write(program + "/language/en.ini",
-        "[FrmUpdate]\nWebUpdateUrl=" + servers.HttpUrl("update.inf").toUtf8() + "\n");
+  WriteBytes(served + "/update.inf", control);
+  WriteBytes(served + "/update.inf.sig", sonarelle::UpdateSignature::Sign(control, secretKey));
+  WriteBytes(program + "/language/en.ini",
+             "[FrmUpdate]\nWebUpdateUrl=" + servers.HttpUrl("update.inf").toUtf8() + "\n");
 
   QProcess probe;
   probe.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -75,7 +64,7 @@ TEST(OnlineUpdateTest, UpdateFromTheMenuInstallsTheComponentAndStartsTheProgramA
   EXPECT_EQ(probe.exitCode(), 0) << "the update closed the main window";
 
   EXPECT_TRUE(event_wait::WaitUntil(
-      [&] { return Read(program + "/songbook.txt") == "new songbook"; }, 30000));
+      [&] { return ReadBytes(program + "/songbook.txt") == "new songbook"; }, 30000));
   EXPECT_FALSE(QFile::exists(program + "/songbook.txt_new"));
   qint64 restarted = 0;
   EXPECT_TRUE(event_wait::WaitUntil(

@@ -25,6 +25,7 @@
 #include "platform/ProgramFolder.h"
 #include "platform/UpdateSignature.h"
 #include "support/CabinetWriter.h"
+#include "support/FileBytes.h"
 #include "support/ModalBoxWatcher.h"
 #include "support/SmallDisk.h"
 #include "support/UpdateServers.h"
@@ -32,25 +33,13 @@
 namespace sonarelle {
 namespace {
 
-QByteArray Read(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void Write(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
-}
-
 // Every file below `folder` with its bytes: what "unchanged" means for an install folder.
 QMap<QString, QByteArray> Snapshot(const QString& folder) {
   QMap<QString, QByteArray> files;
   QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
   while (it.hasNext()) {
     const QString path = it.next();
-    files.insert(QDir(folder).relativeFilePath(path), Read(path));
+    files.insert(QDir(folder).relativeFilePath(path), ReadBytes(path));
   }
   return files;
 }
@@ -84,8 +73,8 @@ class WebUpdateTest : public ::testing::Test {
 
   // Publishes a control file and its signature, as sonarelle-sign would.
   void Publish(const QByteArray& control) {
-    Write(served_ + "/update.inf", control);
-    Write(served_ + "/update.inf.sig", UpdateSignature::Sign(control, secretKey_));
+    WriteBytes(served_ + "/update.inf", control);
+    WriteBytes(served_ + "/update.inf.sig", UpdateSignature::Sign(control, secretKey_));
   }
 
   // Runs one update to its end; gives the report numbers of WUPDATE.LOG in order.
@@ -95,7 +84,8 @@ class WebUpdateTest : public ::testing::Test {
     EXPECT_TRUE(event_wait::WaitUntil([&] { return !engine_.Running(); }, 60000));
     QList<int> numbers;
     static const QRegularExpression number(QStringLiteral(" : \\[(\\d+)\\] "));
-    for (const QString& line : QString::fromUtf8(Read(work_.filePath("WUPDATE.LOG"))).split('\n')) {
+    for (const QString& line :
+         QString::fromUtf8(ReadBytes(work_.filePath("WUPDATE.LOG"))).split('\n')) {
       const auto match = number.match(line);
       if (match.hasMatch()) numbers << match.captured(1).toInt();
     }
@@ -123,21 +113,21 @@ class WebUpdateTest : public ::testing::Test {
 };
 
 TEST_F(WebUpdateTest, ASignedUpdateInstallsAFileACabinetAndAnSzddFileReportingEachStep) {
-  Write(served_ + "/tool.bin", QByteArray(300000, 'T'));
+  WriteBytes(served_ + "/tool.bin", QByteArray(300000, 'T'));
   QDir().mkpath(work_.filePath("cab/sub"));
-  Write(work_.filePath("cab/readme.txt"), "read me\n");
-  Write(work_.filePath("cab/sub/lyrics.txt"), "la la la\n");
+  WriteBytes(work_.filePath("cab/readme.txt"), "read me\n");
+  WriteBytes(work_.filePath("cab/sub/lyrics.txt"), "la la la\n");
   QProcess gcab;
   gcab.setWorkingDirectory(work_.filePath("cab"));
   gcab.start("gcab", {"-c", "-z", served_ + "/songs.cab", "readme.txt", "sub/lyrics.txt"});
   ASSERT_TRUE(gcab.waitForFinished());
   ASSERT_EQ(gcab.exitCode(), 0);
   // SZDD: "notes.tx_" restores its last character from the header.
-  Write(work_.filePath("notes.txt"), QByteArray("notes notes notes notes\n").repeated(50));
+  WriteBytes(work_.filePath("notes.txt"), QByteArray("notes notes notes notes\n").repeated(50));
   ASSERT_EQ(QProcess::execute("mscompress", {work_.filePath("notes.txt")}), 0);
-  QByteArray szdd = Read(work_.filePath("notes.txt_"));
+  QByteArray szdd = ReadBytes(work_.filePath("notes.txt_"));
   szdd[9] = 't';
-  Write(served_ + "/notes.tx_", szdd);
+  WriteBytes(served_ + "/notes.tx_", szdd);
 
   // Version-based, against the program's own executable.
   const QString program = QCoreApplication::applicationDirPath() + "/sonarelle";
@@ -146,26 +136,27 @@ TEST_F(WebUpdateTest, ASignedUpdateInstallsAFileACabinetAndAnSzddFileReportingEa
           FileEntry(2, "songs.cab") + FileEntry(3, "notes.tx_", "compressed=1\n"));
 
   EXPECT_EQ(Run(), QList<int>({918, 921, 915, 926, 933, 929, 943, 915, 915, 915, 948, 949, 949}));
-  const QString first = QString::fromUtf8(Read(work_.filePath("WUPDATE.LOG"))).section('\n', 0, 0);
+  const QString first =
+      QString::fromUtf8(ReadBytes(work_.filePath("WUPDATE.LOG"))).section('\n', 0, 0);
   EXPECT_TRUE(QRegularExpression("^\\d\\d\\D\\d\\d\\D\\d{4} \\d\\d\\D\\d\\d\\D\\d\\d : \\[918\\] "
                                  "Checking for Internet connection \\(Status:3\\) \\(Error:0\\)$")
                   .match(first)
                   .hasMatch())
       << first.toStdString();
-  EXPECT_EQ(Read(installed_ + "/tool.bin"), Read(served_ + "/tool.bin"));
-  EXPECT_EQ(Read(installed_ + "/readme.txt"), "read me\n");
-  EXPECT_EQ(Read(installed_ + "/sub/lyrics.txt"), "la la la\n");
+  EXPECT_EQ(ReadBytes(installed_ + "/tool.bin"), ReadBytes(served_ + "/tool.bin"));
+  EXPECT_EQ(ReadBytes(installed_ + "/readme.txt"), "read me\n");
+  EXPECT_EQ(ReadBytes(installed_ + "/sub/lyrics.txt"), "la la la\n");
   EXPECT_FALSE(QFile::exists(installed_ + "/songs.cab")) << "an unpacked cabinet is deleted";
-  EXPECT_EQ(Read(installed_ + "/notes.txt"), Read(work_.filePath("notes.txt")));
+  EXPECT_EQ(ReadBytes(installed_ + "/notes.txt"), ReadBytes(work_.filePath("notes.txt")));
   EXPECT_FALSE(QFile::exists(installed_ + "/notes.tx_"));
   EXPECT_TRUE(statuses_.contains("New version found : 99.0.0.0|5|0"))
       << statuses_.join('\n').toStdString();
 }
 
 TEST_F(WebUpdateTest, TamperedCutOrOlderUpdatesLeaveTheInstallFolderByteIdentical) {
-  Write(installed_ + "/tool.bin", "the good old tool");
+  WriteBytes(installed_ + "/tool.bin", "the good old tool");
   const QByteArray good(200000, 'N');
-  Write(served_ + "/tool.bin", good);
+  WriteBytes(served_ + "/tool.bin", good);
   const QByteArray entry = FileEntry(1, "tool.bin");
   const QByteArray head = "[update]\nunconditional=1\n[files]\ncount=1\n";
   const auto before = Snapshot(installed_);
@@ -179,9 +170,9 @@ TEST_F(WebUpdateTest, TamperedCutOrOlderUpdatesLeaveTheInstallFolderByteIdentica
       {"a flipped byte in the control file",
        [&] {
          Publish(head + entry);
-         QByteArray changed = Read(served_ + "/update.inf");
+         QByteArray changed = ReadBytes(served_ + "/update.inf");
          changed.replace("count=1", "count=2");
-         Write(served_ + "/update.inf", changed);
+         WriteBytes(served_ + "/update.inf", changed);
        },
        927},
       {"no signature at all",
@@ -195,12 +186,12 @@ TEST_F(WebUpdateTest, TamperedCutOrOlderUpdatesLeaveTheInstallFolderByteIdentica
          Publish(head + entry);
          QByteArray changed = good;
          changed[1000] = 'X';
-         Write(served_ + "/tool.bin", changed);
+         WriteBytes(served_ + "/tool.bin", changed);
        },
        946},
       {"a cut connection",
        [&] {
-         Write(served_ + "/tool.bin", good);
+         WriteBytes(served_ + "/tool.bin", good);
          Publish(head + QByteArray(entry).replace("/tool.bin", "/_cut/tool.bin"));
        },
        946},
@@ -222,20 +213,20 @@ TEST_F(WebUpdateTest, TamperedCutOrOlderUpdatesLeaveTheInstallFolderByteIdentica
 
   // A signed cabinet whose entry climbs out of the target is refused whole.
   const QDateTime now = QDateTime::currentDateTime();
-  Write(served_ + "/evil.cab",
-        MakeCabinet({{"good.txt", "fine", now}, {"..\\..\\escape.txt", "gotcha", now}}));
+  WriteBytes(served_ + "/evil.cab",
+             MakeCabinet({{"good.txt", "fine", now}, {"..\\..\\escape.txt", "gotcha", now}}));
   Publish(head + FileEntry(1, "evil.cab"));
   EXPECT_TRUE(Run().contains(947));
   EXPECT_FALSE(QFile::exists(work_.filePath("escape.txt")));
   EXPECT_FALSE(QFile::exists(installed_ + "/good.txt"));
-  EXPECT_EQ(Read(installed_ + "/tool.bin"), "the good old tool");
+  EXPECT_EQ(ReadBytes(installed_ + "/tool.bin"), "the good old tool");
 }
 
 TEST_F(WebUpdateTest, AFullDiskEndsTheRunWithAnErrorAndKeepsTheOldFile) {
   SmallDisk disk(64 * 1024);
   if (disk.RanElsewhere()) return;
-  Write(disk.Folder() + "/tool.bin", "the good old tool");
-  Write(served_ + "/tool.bin", QByteArray(400000, 'F'));
+  WriteBytes(disk.Folder() + "/tool.bin", "the good old tool");
+  WriteBytes(served_ + "/tool.bin", QByteArray(400000, 'F'));
   Publish("[update]\nunconditional=1\n[files]\ncount=1\n" +
           FileEntry(1, "tool.bin").replace(installed_.toUtf8(), disk.Folder().toUtf8()));
   ModalBoxWatcher boxes;
@@ -248,18 +239,18 @@ TEST_F(WebUpdateTest, AFullDiskEndsTheRunWithAnErrorAndKeepsTheOldFile) {
   EXPECT_TRUE(boxes.Boxes()[0].text.startsWith("Cannot write"))
       << boxes.Texts().join("").toStdString();
   EXPECT_EQ(QDir(disk.Folder()).entryList(QDir::Files), QStringList({"tool.bin"}));
-  EXPECT_EQ(Read(disk.Folder() + "/tool.bin"), "the good old tool");
+  EXPECT_EQ(ReadBytes(disk.Folder() + "/tool.bin"), "the good old tool");
 }
 
 TEST_F(WebUpdateTest, TheProxyGetsTheCredentialsAndTheOriginNeverDoes) {
-  Write(served_ + "/tool.bin", "through the proxy");
+  WriteBytes(served_ + "/tool.bin", "through the proxy");
   Publish("[update]\nunconditional=1\n[files]\ncount=1\n" + FileEntry(1, "tool.bin"));
   engine_.Proxy = servers_->ProxyAddress();
   engine_.ProxyUserID = UpdateServers::kProxyUser;
   engine_.ProxyPassword = UpdateServers::kProxyPassword;
 
   Run();
-  EXPECT_EQ(Read(installed_ + "/tool.bin"), "through the proxy");
+  EXPECT_EQ(ReadBytes(installed_ + "/tool.bin"), "through the proxy");
   const QByteArray credentials =
       QByteArray(UpdateServers::kProxyUser) + ":" + UpdateServers::kProxyPassword;
   EXPECT_TRUE(servers_->ProxyLog().contains("Basic " + credentials.toBase64()));
@@ -287,8 +278,8 @@ TEST_F(WebUpdateTest, NoConnectionModeAMissingControlFileAndAMissingFileEachEndA
 }
 
 TEST_F(WebUpdateTest, PromptOnceAsksOnceAndPromptAllAsksForEveryFile) {
-  Write(served_ + "/a.bin", "A");
-  Write(served_ + "/b.bin", "B");
+  WriteBytes(served_ + "/a.bin", "A");
+  WriteBytes(served_ + "/b.bin", "B");
   Publish("[update]\nunconditional=1\n[files]\ncount=2\n" + FileEntry(1, "a.bin") +
           FileEntry(2, "b.bin"));
   ModalBoxWatcher boxes;
@@ -309,8 +300,8 @@ TEST_F(WebUpdateTest, PromptOnceAsksOnceAndPromptAllAsksForEveryFile) {
 }
 
 TEST_F(WebUpdateTest, ACancelStopsTheDownloadsAndTheStepsAfterThem) {
-  Write(served_ + "/a.bin", QByteArray(2000000, 'A'));
-  Write(served_ + "/b.bin", QByteArray(2000000, 'B'));
+  WriteBytes(served_ + "/a.bin", QByteArray(2000000, 'A'));
+  WriteBytes(served_ + "/b.bin", QByteArray(2000000, 'B'));
   Publish(
       "[update]\nunconditional=1\n[action]\nupdateURL=http://elsewhere/u.inf\n[files]\ncount=2\n" +
       FileEntry(1, "a.bin") + FileEntry(2, "b.bin"));
@@ -325,13 +316,13 @@ TEST_F(WebUpdateTest, ACancelStopsTheDownloadsAndTheStepsAfterThem) {
 TEST_F(WebUpdateTest, AFetchedComponentStartsTheUpdaterWithTheRestartCommandAsOneArgument) {
   // A stand-in updater that writes down its arguments.
   const QString programFolder = work_.filePath("program");
-  Write(programFolder + "/sonarelle-updater",
-        "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" +
-            work_.filePath("arguments.txt").toUtf8() + "\"\n");
+  WriteBytes(programFolder + "/sonarelle-updater",
+             "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"" +
+                 work_.filePath("arguments.txt").toUtf8() + "\"\n");
   QFile::setPermissions(programFolder + "/sonarelle-updater",
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   SetProgramFolder(programFolder);
-  Write(served_ + "/app_new", "new program");
+  WriteBytes(served_ + "/app_new", "new program");
   Publish("[update]\nunconditional=1\n[application]\nappupdate=1\nappname=" + installed_.toUtf8() +
           "/my app -silent\nappcomps=app_new data.dll\n[files]\ncount=1\n" +
           FileEntry(1, "app_new"));
@@ -347,28 +338,29 @@ TEST_F(WebUpdateTest, AFetchedComponentStartsTheUpdaterWithTheRestartCommandAsOn
   SetProgramFolder({});
   EXPECT_TRUE(asked);
   EXPECT_TRUE(closed);
-  EXPECT_EQ(Read(installed_ + "/app_new"), "new program") << "left for the updater";
+  EXPECT_EQ(ReadBytes(installed_ + "/app_new"), "new program") << "left for the updater";
   ASSERT_TRUE(
       event_wait::WaitUntil([&] { return QFile::exists(work_.filePath("arguments.txt")); }, 10000));
   event_wait::Pump(200);
   EXPECT_EQ(
-      QString::fromUtf8(Read(work_.filePath("arguments.txt"))).split('\n', Qt::SkipEmptyParts),
+      QString::fromUtf8(ReadBytes(work_.filePath("arguments.txt"))).split('\n', Qt::SkipEmptyParts),
       QStringList({QString::number(QCoreApplication::applicationPid()),
                    installed_ + "/my app -silent", "app_new", "data.dll"}));
 }
 
 TEST_F(WebUpdateTest, TheRegistryRemembersTheLastUpdateDateAndTheRedirectedControlFile) {
-  Write(served_ + "/tool.bin", "dated tool");
+  WriteBytes(served_ + "/tool.bin", "dated tool");
   const QByteArray files = "[files]\ncount=1\n" + FileEntry(1, "tool.bin");
-  Write(served_ + "/next.inf", "[update]\ndate=01/02/2004\n" + files);
-  Write(served_ + "/next.inf.sig", UpdateSignature::Sign(Read(served_ + "/next.inf"), secretKey_));
+  WriteBytes(served_ + "/next.inf", "[update]\ndate=01/02/2004\n" + files);
+  WriteBytes(served_ + "/next.inf.sig",
+             UpdateSignature::Sign(ReadBytes(served_ + "/next.inf"), secretKey_));
   Publish("[update]\ndate=01/02/2004\ntime=10:30\n[action]\nupdateURL=" +
           servers_->HttpUrl("next.inf").toUtf8() + "\n" + files);
   engine_.LastURLEntry = {true, "Software\\Sonarelle", "Update", TLastURLRoot::lurLOCALUSER};
 
   const QList<int> first = Run();
   EXPECT_TRUE(first.contains(928) && first.contains(929) && first.contains(941));
-  EXPECT_EQ(Read(installed_ + "/tool.bin"), "dated tool");
+  EXPECT_EQ(ReadBytes(installed_ + "/tool.bin"), "dated tool");
 
   // The next run reads next.inf and finds the stored date at the release: nothing to do.
   QFile::remove(installed_ + "/tool.bin");
@@ -379,9 +371,9 @@ TEST_F(WebUpdateTest, TheRegistryRemembersTheLastUpdateDateAndTheRedirectedContr
 }
 
 TEST_F(WebUpdateTest, CancelledReleaseNotesEndTheRunAndAnAcceptedLicenceLetsItGoOn) {
-  Write(served_ + "/tool.bin", "licensed tool");
-  Write(served_ + "/notes.txt", "What is new:\nmore songs\n");
-  Write(served_ + "/licence.txt", "You may sing.\n");
+  WriteBytes(served_ + "/tool.bin", "licensed tool");
+  WriteBytes(served_ + "/notes.txt", "What is new:\nmore songs\n");
+  WriteBytes(served_ + "/licence.txt", "You may sing.\n");
   Publish("[update]\nunconditional=1\n[whatsnew]\nfile=" + servers_->HttpUrl("notes.txt").toUtf8() +
           "\ncaption=New\n[files]\ncount=1\n" + FileEntry(1, "tool.bin"));
   {
@@ -406,17 +398,17 @@ TEST_F(WebUpdateTest, CancelledReleaseNotesEndTheRunAndAnAcceptedLicenceLetsItGo
   const QList<int> numbers = Run();
   EXPECT_TRUE(numbers.contains(939));
   EXPECT_EQ(shown, "You may sing.");
-  EXPECT_EQ(Read(installed_ + "/tool.bin"), "licensed tool");
+  EXPECT_EQ(ReadBytes(installed_ + "/tool.bin"), "licensed tool");
 }
 
 TEST_F(WebUpdateTest, AnFtpUpdateFetchesFromTheServersFolder) {
-  Write(served_ + "/pub/tool.bin", "over ftp");
+  WriteBytes(served_ + "/pub/tool.bin", "over ftp");
   const QByteArray control =
       "[update]\nunconditional=1\n[files]\ncount=1\n[file1]\nurl=tool.bin\n"
       "targetdir=" +
       installed_.toUtf8() + "\n";
-  Write(served_ + "/pub/update.inf", control);
-  Write(served_ + "/pub/update.inf.sig", UpdateSignature::Sign(control, secretKey_));
+  WriteBytes(served_ + "/pub/update.inf", control);
+  WriteBytes(served_ + "/pub/update.inf.sig", UpdateSignature::Sign(control, secretKey_));
   engine_.UpdateType = TWebUpdateType::ftpUpdate;
   engine_.URL = "update.inf";
   engine_.Host = "127.0.0.1";
@@ -428,7 +420,7 @@ TEST_F(WebUpdateTest, AnFtpUpdateFetchesFromTheServersFolder) {
 
   const QList<int> numbers = Run();
   EXPECT_EQ(numbers.mid(0, 4), QList<int>({918, 921, 923, 915}));
-  EXPECT_EQ(Read(installed_ + "/tool.bin"), "over ftp");
+  EXPECT_EQ(ReadBytes(installed_ + "/tool.bin"), "over ftp");
   EXPECT_EQ(numbers.mid(numbers.size() - 4), QList<int>({948, 954, 949, 949}));
 }
 
