@@ -45,7 +45,7 @@ QLineEdit* AddEdit(QWidget* parent, const char* name, int y) {
 QByteArray TrustedUpdateKey() {
   QFile file(ProgramFolder() + QStringLiteral("update-key.pub"));
   if (file.open(QIODevice::ReadOnly)) {
-    const QByteArray key = file.readAll().trimmed();
+    QByteArray key = file.readAll().trimmed();
     if (!key.isEmpty()) return key;
   }
   return UpdateSignature::ReleasePublicKey();
