@@ -26,8 +26,10 @@ clang++-14 -std=c++20 -g -O1 -fPIC -Wall -Wextra -Werror \
   "${sources[@]/#/$root/}" "${qt_flags[@]}" -o "$out/control-file-fuzz"
 
 echo "== fuzzing the control file reader for $seconds s"
-# New inputs go to a corpus of the build's own; the seeds in the tree stay as they are.
+# New inputs go to a corpus of the build's own; the seeds in the tree stay as they are. The
+# random seed is fixed (FUZZ_SEED=N changes it), so that the test command's run repeats itself;
+# a longer run with other seeds explores further.
 cd "$out"
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ./control-file-fuzz -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  ./control-file-fuzz -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
   -max_len=16384 -dict="$root/tests/update/fuzz.dict" -print_final_stats=1 corpus "$root/tests/update/fuzz-corpus"

@@ -250,8 +250,11 @@ TFileList ReadFileList(const TControlFile& control,
       last = number;
     }
   }
-  int count =
-      std::min(control.ReadInteger(QStringLiteral("files"), QStringLiteral("count"), 0), last);
+  // And never more than a real update could list: one section numbered in the millions
+  // would otherwise still ask for millions of entries.
+  constexpr int kMostFiles = 10000;
+  const int count = std::min(
+      {control.ReadInteger(QStringLiteral("files"), QStringLiteral("count"), 0), last, kMostFiles});
 
   TFileList files;
   files.reserve(static_cast<size_t>(std::max(count, 0)));

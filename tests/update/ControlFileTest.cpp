@@ -115,6 +115,11 @@ TEST(ControlFileTest, FileCountsBeyondTheFileSectionsPresent) {
       Expand);
   ASSERT_EQ(huge.size(), 1U);
   EXPECT_EQ(huge[0].URL, "<a>");
+  // Nor more than ten thousand, however far the last section is numbered.
+  EXPECT_EQ(
+      ReadFileList(TControlFile::FromBytes("[files]\ncount=2000000000\n[file20000000]\n"), Expand)
+          .size(),
+      10000U);
   EXPECT_TRUE(
       ReadFileList(TControlFile::FromBytes("[files]\ncount=-5\n[file1]\n"), Expand).empty());
 }
