@@ -191,7 +191,9 @@ TEST_F(PlaybackTest, AFailureWhilePlayingShowsTheServiceErrorAndPlayStartsAgain)
 
   main_->BtnPlay->click();
   EXPECT_EQ(main_->FPlayState, TPlayState::psPlaying);
-  EXPECT_TRUE(WaitUntil([&] { return main_->MediaPlayer1->Position() > 300; }, 3000))
+  // After a failure the pipeline starts over and its synthesizer loads the SoundFont again:
+  // seconds under the sanitizers beside other tests.
+  EXPECT_TRUE(WaitUntil([&] { return main_->MediaPlayer1->Position() > 300; }, 15000))
       << "Play after the failure did not play";
   EXPECT_TRUE(WaitUntil([&] { return boxes.Boxes().size() == 2; }, 5000));
 
