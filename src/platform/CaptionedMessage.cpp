@@ -1,5 +1,7 @@
 #include "platform/CaptionedMessage.h"
 
+#include "platform/MessageBoxes.h"
+
 #include <cstdio>
 
 #include <QApplication>
@@ -8,7 +10,7 @@
 namespace sonarelle {
 
 void ShowCaptionedMessage(const QString& caption, const QString& text) {
-  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+  if (!HaveWidgets()) {
     std::fprintf(stderr, "%s: %s\n", caption.toLocal8Bit().constData(),
                  text.toLocal8Bit().constData());
     return;

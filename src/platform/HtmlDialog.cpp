@@ -12,7 +12,7 @@
 namespace sonarelle {
 
 void ShowHtmlDialog(const QString& html, const QString& url) {
-  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
+  if (!HaveWidgets()) return;
   QDialog dialog(QApplication::activeWindow());
   dialog.setObjectName(QStringLiteral("HtmlDialog"));
   dialog.setWindowTitle(QString::fromUtf8(kApplicationTitle));

@@ -9,12 +9,6 @@ namespace sonarelle {
 
 namespace {
 
-// Without a widget application (headless components and their tests) the text goes to
-// standard error instead of a box.
-bool HaveWidgets() {
-  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-}
-
 void ShowBox(QMessageBox::Icon icon, const QString& text) {
   if (!HaveWidgets()) {
     std::fprintf(stderr, "%s: %s\n", kApplicationTitle, text.toLocal8Bit().constData());
@@ -26,6 +20,10 @@ void ShowBox(QMessageBox::Icon icon, const QString& text) {
 }
 
 }  // namespace
+
+bool HaveWidgets() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
 
 void ShowMessage(const QString& text) {
   ShowBox(QMessageBox::NoIcon, text);

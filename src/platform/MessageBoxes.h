@@ -10,6 +10,9 @@ namespace sonarelle {
 // Caption of every standard message box and the application's title.
 inline constexpr const char* kApplicationTitle = "sonarelle recorder";
 
+// Whether a widget application runs; without one (headless components and their tests)
+// boxes and dialogs give their text to standard error instead, or are skipped.
+bool HaveWidgets();
 // The standard message box: the text, an OK button, the application title as caption.
 void ShowMessage(const QString& text);
 

@@ -7,16 +7,14 @@
 #include <QRadioButton>
 #include <QScreen>
 
+#include "platform/MessageBoxes.h"
+
 namespace sonarelle::update_windows {
 
 namespace {
 
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
-
-bool HaveWidgets() {
-  return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-}
 
 // The window both texts share: 400 x 400, centred, a system menu only, and a read-only
 // memo 20 pixels narrower and 60 pixels lower than the client area.

@@ -353,11 +353,7 @@ void TWebUpdate::Disconnect() {
       session_.reset();
       Say(949);
     }
-    if (dialled_ && (UpdateConnect == TWebUpdateConnect::wucConnectPromptHangup ||
-                     UpdateConnect == TWebUpdateConnect::wucConnectSilentHangup)) {
-      dialled_ = false;
-      Say(955);
-    }
+    // Nothing is ever dialled here, so there is no line to hang up (955).
     Say(949);
   }
   if (!controlFilePath_.isEmpty()) QFile::remove(controlFilePath_);
@@ -451,7 +447,6 @@ TUpdateOutcome TWebUpdate::CheckUpdate() {
   const QString date = control_.ReadString(kUpdate, QStringLiteral("date"));
   const QString localVersion =
       update_rules::LocalPath(Expand(control_.ReadString(kUpdate, QStringLiteral("localversion"))));
-  localFileName_ = localVersion;
   if (!date.isEmpty()) {
     Say(928);
     releaseMoment_ = Moment(date, control_.ReadString(kUpdate, QStringLiteral("time")));
@@ -491,8 +486,6 @@ TUpdateOutcome TWebUpdate::CheckUpdate() {
       }
     }
     const TIsNewerResult newer = IsNewer(newVersion, localVersion, newChecksum, newSize);
-    lastNewVersion_ = newer.newVersionText;
-    lastLocalVersion_ = newer.localVersionText;
     if (newer.newer) {
       Say(929, newer.newVersionText.isEmpty() ? newVersion : newer.newVersionText);
     } else {
@@ -998,7 +991,7 @@ bool TWebUpdate::RunAndWait(const QString& commandLine, bool show, const QString
   std::unique_ptr<QDialog> window;
   if (animate) {
     OnOwner([&] {
-      if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
+      if (!HaveWidgets()) return;
       window = std::make_unique<QDialog>(
           nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
       window->setWindowTitle(caption);
@@ -1023,15 +1016,7 @@ bool TWebUpdate::RunAndWait(const QString& commandLine, bool show, const QString
   process.start();
   const bool finished = process.waitForFinished(-1);
   if (window) OnOwner([&] { window.reset(); });
-  if (!finished || process.exitStatus() != QProcess::NormalExit) {
-    lastError_ = 8192 + 1;
-    return false;
-  }
-  if (process.exitCode() != 0) {
-    lastError_ = 8192 + process.exitCode();
-    return false;
-  }
-  return true;
+  return finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 void TWebUpdate::StartCommandLine(const QString& commandLine) {

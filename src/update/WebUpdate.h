@@ -219,7 +219,6 @@ class TWebUpdate : public QObject {
   // Run state.
   std::unique_ptr<InternetSession> session_;
   std::unique_ptr<QTemporaryDir> temporary_;
-  bool dialled_ = false;
   bool connected_ = false;
   bool ftpConnected_ = false;
   QString controlFilePath_;
@@ -233,14 +232,10 @@ class TWebUpdate : public QObject {
   bool lastCancelled_ = false;
   QString description_;
   QDateTime releaseMoment_;
-  QString localFileName_;
-  QString lastNewVersion_;
-  QString lastLocalVersion_;
   bool lastDateInRegistry_ = false;
   TFileList files_;
   QString postResult_;
   QString ftpDirectory_;
-  int lastError_ = 0;
   // The patch tool's settings, taken when the run starts.
   struct UtilitySettings {
     bool present = false;
