@@ -18,6 +18,8 @@
 
 #include "app/CollapsiblePanel.h"
 #include "app/FileDialogFilter.h"
+#include "app/FrmConfig.h"
+#include "app/FrmMP3info.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "audio/pump/MMTrigger.h"
@@ -184,10 +186,13 @@ TFrmMain::~TFrmMain() {
   if (!FConversions.empty()) MMMP3Encoder1->DiscardOutput(FConversions.front().target);
 }
 
-void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmMidiPlayer* midiPlayer,
-                           TFrmUpdate* update, TFrmTakes* takes) {
+void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiting* waiting,
+                           TFrmConfig* config, TFrmMidiPlayer* midiPlayer, TFrmUpdate* update,
+                           TFrmTakes* takes) {
   FrmDisplay = display;
+  FrmMP3info = mp3Info;
   FrmWaiting = waiting;
+  FrmConfig = config;
   FrmMidiPlayer = midiPlayer;
   FrmUpdate = update;
   FrmTakes = takes;
@@ -257,6 +262,8 @@ void TFrmMain::BuildMenus() {
   command("MenuScreen", &TFrmMain::N51Click);
   command("N52", &TFrmMain::N52Click);
   command("MenuWindows", &TFrmMain::N52Click);
+  command("N61", &TFrmMain::N61Click);
+  command("N62", &TFrmMain::N62Click);
   command("N63", &TFrmMain::N63Click);
   command("N64", &TFrmMain::N64Click);
   command("N81", &TFrmMain::N81Click);
@@ -410,6 +417,8 @@ void TFrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shown_) return;
   shown_ = true;
+  if (FrmConfig != nullptr) FrmConfig->LoadLanguage(FLanguageFile);
+  if (FrmMP3info != nullptr) FrmMP3info->LoadLanguage(FLanguageFile);
   if (FrmUpdate != nullptr) FrmUpdate->LoadLanguage(FLanguageFile);
   QTimer::singleShot(0, this, [this] { RunGuarded([this] { OfferLeftTakes(); }); });
 }

@@ -27,8 +27,10 @@ namespace sonarelle {
 
 class TAudioMixer;
 class TCollapsiblePanel;
+class TFrmConfig;
 class TFrmDisplay;
 class TFrmMidiPlayer;
+class TFrmMP3info;
 class TFrmTakes;
 class TFrmUpdate;
 class TFrmWaiting;
@@ -81,13 +83,18 @@ class TFrmMain : public QMainWindow {
   QString FLanguageFile;
 
   // Links the windows created after this one (not owned).
-  void LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmMidiPlayer* midiPlayer,
-                   TFrmUpdate* update, TFrmTakes* takes);
+  void LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiting* waiting,
+                   TFrmConfig* config, TFrmMidiPlayer* midiPlayer, TFrmUpdate* update,
+                   TFrmTakes* takes);
 
   // The video display window, linked at start (not owned).
   TFrmDisplay* FrmDisplay = nullptr;
+  // The MP3 tag dialog, linked at start (not owned).
+  TFrmMP3info* FrmMP3info = nullptr;
   // The conversion's progress window, linked at start (not owned).
   TFrmWaiting* FrmWaiting = nullptr;
+  // The recording-quality dialog, linked at start (not owned).
+  TFrmConfig* FrmConfig = nullptr;
   // The lyric window and MIDI output device, linked at start (not owned).
   TFrmMidiPlayer* FrmMidiPlayer = nullptr;
   // The online update window, linked at start (not owned).
@@ -238,6 +245,9 @@ class TFrmMain : public QMainWindow {
   void N51Click();
   void N52Click();
   void Timer1Timer();
+  // The settings dialogs (FrmMainOptions.cpp).
+  void N61Click();
+  void N62Click();
   void N63Click();
   void N64Click();
   void N81Click();

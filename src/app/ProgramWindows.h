@@ -4,8 +4,10 @@
 
 namespace sonarelle {
 
+class TFrmConfig;
 class TFrmDisplay;
 class TFrmMain;
+class TFrmMP3info;
 class TFrmMidiPlayer;
 class TFrmTakes;
 class TFrmUpdate;
@@ -21,7 +23,9 @@ class TProgramWindows {
 
   std::unique_ptr<TFrmMain> FrmMain;
   std::unique_ptr<TFrmDisplay> FrmDisplay;
+  std::unique_ptr<TFrmMP3info> FrmMP3info;
   std::unique_ptr<TFrmWaiting> FrmWaiting;
+  std::unique_ptr<TFrmConfig> FrmConfig;
   std::unique_ptr<TFrmMidiPlayer> FrmMidiPlayer;
   std::unique_ptr<TFrmUpdate> FrmUpdate;
   std::unique_ptr<TFrmTakes> FrmTakes;

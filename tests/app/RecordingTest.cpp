@@ -4,16 +4,20 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QtEndian>
 #include <functional>
@@ -21,6 +25,7 @@
 #include "EventWait.h"
 #include "RigAudio.h"
 #include "app/CollapsiblePanel.h"
+#include "app/FrmConfig.h"
 #include "app/FrmMain.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
@@ -190,6 +195,44 @@ TEST_F(RecordingTest, ATakeSavedAsWavHoldsTheRecordedSamples) {
   EXPECT_GT(take.size(), 44100u);  // more than half a second of stereo
   EXPECT_EQ(take, WavSamples(Out("recorded.wav")));
   EXPECT_TRUE(HasTone(LeftChannel(take), 44100, 440));
+}
+
+TEST_F(RecordingTest, TheSetupDialogsChoiceIsTheFormatOfTheNextTake) {
+  TFrmConfig& config = *windows_->FrmConfig;
+  main_->Item("N61")->trigger();
+  ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == &config; }, 3000));
+  EXPECT_EQ(config.Label3->text(), "Product Name   " + main_->MMWaveRecorder1->ProductName());
+  config.suiComboBox1->setEditText("22050");
+  QTest::mouseClick(config.suiRadioButton1, Qt::LeftButton);
+  QTest::mouseClick(config.suiRadioButton3, Qt::LeftButton);
+  EXPECT_EQ(config.suiEdit1->text(), "1.26M/min");
+  config.suiButton1->click();
+  ASSERT_FALSE(config.isVisible());
+
+  RecordFor(1000);
+  StopAndSaveAs(Out("take.wav"));
+  QFile file(Out("take.wav"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  // The header of the one fmt chunk the recorder writes first, and the data after it.
+  ASSERT_GE(bytes.size(), 44);
+  ASSERT_EQ(bytes.mid(12, 4), "fmt ");
+  const char* fmt = bytes.constData() + 20;
+  EXPECT_EQ(qFromLittleEndian<quint16>(fmt + 2), 1) << "channels";
+  EXPECT_EQ(qFromLittleEndian<quint32>(fmt + 4), 22050u) << "rate";
+  EXPECT_EQ(qFromLittleEndian<quint32>(fmt + 8), 22050u) << "bytes a second";
+  EXPECT_EQ(qFromLittleEndian<quint16>(fmt + 14), 8) << "bits";
+  const qsizetype data = bytes.indexOf("data", 36);
+  ASSERT_GT(data, 0);
+  // The rig's tone in unsigned 8-bit samples, over more than half a second.
+  std::vector<double> samples;
+  const qsizetype end = std::min<qsizetype>(
+      bytes.size(), data + 8 + qFromLittleEndian<quint32>(bytes.constData() + data + 4));
+  for (qsizetype i = data + 8; i < end; ++i) {
+    samples.push_back((static_cast<quint8>(bytes[i]) - 128) / 128.0);
+  }
+  EXPECT_GT(samples.size(), 11025u);
+  EXPECT_TRUE(HasTone(samples, 22050, 440));
 }
 
 TEST_F(RecordingTest, ATakeSavedAsMp3IsConvertedAndTaggedAtTheEnd) {

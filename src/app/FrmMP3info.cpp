@@ -1,0 +1,101 @@
+#include "app/FrmMP3info.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "platform/IniProfile.h"
+#include "platform/MessageBoxes.h"
+#include "settings/ConfigKeys.h"
+#include "settings/SettingsStore.h"
+
+namespace sonarelle {
+
+namespace Keys = ConfigKeys;
+
+namespace {
+
+const QString kLanguageSection = QStringLiteral("FrmMP3info");
+
+}  // namespace
+
+TFrmMP3info::TFrmMP3info(QString configFile)
+    : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
+      configFile_(std::move(configFile)) {
+  setObjectName(QStringLiteral("FrmMP3info"));
+  setWindowTitle(QStringLiteral("MP3 Infomation Setting"));
+  setFixedSize(kClientWidth, kClientHeight);
+
+  suiGroupBox1 = new QGroupBox(this);
+  suiGroupBox1->setObjectName(QStringLiteral("suiGroupBox1"));
+  suiGroupBox1->setGeometry(8, 8, 284, 148);
+  const auto row = [this](int index, const char* caption, QLabel*& label, QLineEdit*& edit) {
+    const int y = 16 + index * 26;
+    label = new QLabel(QString::fromLatin1(caption), suiGroupBox1);
+    label->setObjectName(QStringLiteral("Label%1").arg(index + 1));
+    label->setGeometry(12, y + 2, 64, 17);
+    edit = new QLineEdit(suiGroupBox1);
+    edit->setObjectName(QStringLiteral("suiEdit%1").arg(index + 1));
+    edit->setGeometry(80, y, 192, 21);
+  };
+  row(0, "title", Label1, suiEdit1);
+  row(1, "Artist", Label2, suiEdit2);
+  row(2, "Album", Label3, suiEdit3);
+  row(3, "Year", Label4, suiEdit4);
+  row(4, "Comment", Label5, suiEdit5);
+
+  suiButton1 = new QPushButton(QStringLiteral("OK"), this);
+  suiButton1->setObjectName(QStringLiteral("suiButton1"));
+  suiButton1->setGeometry(56, 166, 75, 25);
+  suiButton2 = new QPushButton(QStringLiteral("Cancel"), this);
+  suiButton2->setObjectName(QStringLiteral("suiButton2"));
+  suiButton2->setGeometry(168, 166, 75, 25);
+
+  connect(suiButton1, &QPushButton::clicked, this,
+          [this] { RunGuarded([this] { suiButton1Click(); }); });
+  // Cancel keeps what was typed: a later OK stores it.
+  connect(suiButton2, &QPushButton::clicked, this, &QWidget::hide);
+  FormCreate();
+}
+
+void TFrmMP3info::FormCreate() {
+  const auto read = [this](const char* key) {
+    return SettingsStore::ReadText(configFile_, QString::fromLatin1(Keys::kMp3InfoSection),
+                                   QString::fromLatin1(key));
+  };
+  suiEdit3->setText(read(Keys::kAlbum));
+  suiEdit2->setText(read(Keys::kArtist));
+  suiEdit5->setText(read(Keys::kComment));
+  suiEdit1->setText(read(Keys::kTitle));
+  suiEdit4->setText(read(Keys::kYear));
+}
+
+void TFrmMP3info::LoadLanguage(const QString& languageFile) {
+  const auto text = [&](const char* key, const QString& fallback) {
+    return IniProfile::ReadString(languageFile, kLanguageSection, QString::fromLatin1(key),
+                                  fallback);
+  };
+  setWindowTitle(text("caption", windowTitle()));
+  Label1->setText(text("label1", Label1->text()));
+  Label2->setText(text("label2", Label2->text()));
+  Label3->setText(text("label3", Label3->text()));
+  Label4->setText(text("label4", Label4->text()));
+  Label5->setText(text("label5", Label5->text()));
+}
+
+void TFrmMP3info::suiButton1Click() {
+  const auto write = [this](const char* key, const QLineEdit* edit) {
+    SettingsStore::WriteText(configFile_, QString::fromLatin1(Keys::kMp3InfoSection),
+                             QString::fromLatin1(key), edit->text());
+  };
+  // The order readers of the file have always found them in.
+  write(Keys::kAlbum, suiEdit3);
+  write(Keys::kArtist, suiEdit2);
+  write(Keys::kComment, suiEdit5);
+  write(Keys::kTitle, suiEdit1);
+  write(Keys::kYear, suiEdit4);
+  hide();
+}
+
+}  // namespace sonarelle
