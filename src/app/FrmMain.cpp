@@ -18,6 +18,7 @@
 
 #include "app/CollapsiblePanel.h"
 #include "app/FileDialogFilter.h"
+#include "app/FrmDisplay.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "audio/pump/MMTrigger.h"
@@ -29,11 +30,13 @@
 #include "encode/MMMP3Encoder.h"
 #include "encode/MP3Info.h"
 #include "media/MediaPlayer.h"
+#include "midi/FrmMidiPlayer.h"
 #include "mixer/AudioMixer.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
 #include "settings/ConfigKeys.h"
+#include "skins/SuiFileTheme.h"
 #include "update/FrmUpdate.h"
 
 namespace sonarelle {
@@ -161,11 +164,13 @@ TFrmMain::TFrmMain(QWidget* parent)
     : QMainWindow(parent),
       MediaPlayer1(std::make_unique<TMediaPlayer>()),
       MidiFile1(std::make_unique<TMidiFile>()),
-      AudioMixer1(std::make_unique<TAudioMixer>()) {
+      AudioMixer1(std::make_unique<TAudioMixer>()),
+      suiFileTheme1(std::make_unique<TsuiFileTheme>()) {
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Sonarelle recorder[v1.0]"));
   BuildMenus();
   BuildControls();
+  BuildSkinCommands();
   CreateRecordingComponents();
   MediaPlayer1->OnNotify = [this](TMediaPlayer* sender) { MediaPlayer1Notify(sender); };
   MidiFile1->SetOnMidiEvent([this](PMidiEvent event) { MidiFile1MidiEvent(event); });
@@ -191,6 +196,7 @@ void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmWaiting* waiting, TFrmMidiP
   FrmMidiPlayer = midiPlayer;
   FrmUpdate = update;
   FrmTakes = takes;
+  AttachThemeManagers({FrmDisplay, FrmWaiting, FrmMidiPlayer, FrmUpdate});
   connect(FrmWaiting->Timer1, &QTimer::timeout, this,
           [this] { RunGuarded([this] { WaitingTimerTick(); }); });
   FrmTakes->OnSave = [this](std::unique_ptr<TTakeFile> take) {
@@ -411,6 +417,7 @@ void TFrmMain::showEvent(QShowEvent* event) {
   if (shown_) return;
   shown_ = true;
   if (FrmUpdate != nullptr) FrmUpdate->LoadLanguage(FLanguageFile);
+  ApplySavedSkin();
   QTimer::singleShot(0, this, [this] { RunGuarded([this] { OfferLeftTakes(); }); });
 }
 

@@ -41,6 +41,8 @@ class TMMTrigger;
 class TMMWaveFile;
 class TMMWaveRecorder;
 class TMP3Info;
+class TsuiFileTheme;
+class TsuiThemeManager;
 
 // The main window: owns the playing and recording components, holds the program's state
 // and turns menu commands and toolbar buttons into calls on the parts that do the work.
@@ -114,6 +116,8 @@ class TFrmMain : public QMainWindow {
   std::unique_ptr<TMMMP3Encoder> MMMP3Encoder1;
   std::unique_ptr<TMP3Info> MP3Info1;
   std::unique_ptr<TAudioMixer> AudioMixer1;
+  // The theme file the SilverXP, GreenXP and BlueStorm skins draw from, shared by every window.
+  std::unique_ptr<TsuiFileTheme> suiFileTheme1;
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
   QStringList FileListBox1;  // names of the disc's track files, without folder
@@ -245,6 +249,14 @@ class TFrmMain : public QMainWindow {
   void N83Click();
   // The online update (FrmMainUpdate.cpp).
   void N101Click();
+  // The skins (FrmMainSkin.cpp): the Skin menu's eight commands, the theme manager of each
+  // window the main window knows, and the skin config.ini keeps.
+  void BuildSkinCommands();
+  void AttachThemeManagers(const QList<QWidget*>& windows);
+  QList<TsuiThemeManager*> ThemeManagers() const;
+  void ApplySkin(int number);
+  void SkinClick(int number);
+  void ApplySavedSkin();
   void suiPanel1Push();
   void suiPanel1Pop();
   // The master volume and the recording sources (FrmMainMixer.cpp).
@@ -255,6 +267,7 @@ class TFrmMain : public QMainWindow {
   void SourceRadioClick(QRadioButton* radio);
 
   int menuHeight_ = 0;
+  QList<QWidget*> skinnedWindows_;  // this window and those linked to it
   bool shown_ = false;
   std::deque<TConversion> FFailedConversions;  // to be told, from the message loop
 };
