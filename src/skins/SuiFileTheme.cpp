@@ -5,7 +5,7 @@
 //   name=Blue Storm        the look's name (optional)
 //   window=#3b5f8a         frame: menu bar, panel caption bar, group box titles (required)
 //   text=#ffffff           text on window (optional)
-//   face=#dde6f0           bodies of windows, group boxes and panels (required)
+//   face=#dde6f0           bodies of windows, group boxes and panels (optional: window)
 //   button=#2d4a6e         buttons, slider handles, drop-down lists (required)
 //   buttontext=#ffffff     text on button (optional)
 //   highlight=#9fc4ef      selections, progress, filled part of sliders (required)
@@ -71,9 +71,10 @@ bool TsuiFileTheme::Load(const QString& path) {
 
   TSkinColors colors;
   colors.window = ColorOf(*values, "window");
-  colors.face = ColorOf(*values, "face");
   colors.button = ColorOf(*values, "button");
   colors.highlight = ColorOf(*values, "highlight");
+  // Without a face of its own the body takes the frame colour, lightened for black text.
+  colors.face = values->contains(QStringLiteral("face")) ? ColorOf(*values, "face") : colors.window;
   for (const QColor& required : {colors.window, colors.face, colors.button, colors.highlight}) {
     if (!required.isValid()) return false;
   }
