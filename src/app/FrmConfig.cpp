@@ -13,7 +13,7 @@
 #include <QSlider>
 
 #include "platform/Exception.h"
-#include "platform/IniProfile.h"
+#include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
@@ -24,7 +24,6 @@ namespace Keys = ConfigKeys;
 
 namespace {
 
-const QString kLanguageSection = QStringLiteral("FrmConfig");
 // The bars count in steps: 40 steps of 256 bytes, 40 steps of 2 buffers.
 constexpr int kSteps = 40;
 constexpr int kMaxBufferSize = 10240;
@@ -98,16 +97,16 @@ TFrmConfig::TFrmConfig(QString configFile, std::function<QString()> productName)
   TrackBar2 = AddBar(this, "TrackBar2", {8, 98, 250, 24});
   Label7 = AddLabel(this, "Label7", QStringLiteral("80"), {264, 100, 48, 17});
 
-  suiGroupBox1 = new QGroupBox(QStringLiteral("Channels"), this);
-  suiGroupBox1->setObjectName(QStringLiteral("suiGroupBox1"));
-  suiGroupBox1->setGeometry(8, 130, 148, 48);
-  suiRadioButton1 = AddRadio(suiGroupBox1, "suiRadioButton1", "Mono", {10, 20, 60, 20});
-  suiRadioButton2 = AddRadio(suiGroupBox1, "suiRadioButton2", "Stereo", {74, 20, 68, 20});
-  suiGroupBox2 = new QGroupBox(QStringLiteral("SampleBit"), this);
-  suiGroupBox2->setObjectName(QStringLiteral("suiGroupBox2"));
-  suiGroupBox2->setGeometry(164, 130, 148, 48);
-  suiRadioButton3 = AddRadio(suiGroupBox2, "suiRadioButton3", "8   Bit", {10, 20, 60, 20});
-  suiRadioButton4 = AddRadio(suiGroupBox2, "suiRadioButton4", "16 Bit", {74, 20, 68, 20});
+  suiRadioGroup1 = new QGroupBox(QStringLiteral("Channels"), this);
+  suiRadioGroup1->setObjectName(QStringLiteral("suiRadioGroup1"));
+  suiRadioGroup1->setGeometry(8, 130, 148, 48);
+  suiRadioButton1 = AddRadio(suiRadioGroup1, "suiRadioButton1", "Mono", {10, 20, 60, 20});
+  suiRadioButton2 = AddRadio(suiRadioGroup1, "suiRadioButton2", "Stereo", {74, 20, 68, 20});
+  suiRadioGroup2 = new QGroupBox(QStringLiteral("SampleBit"), this);
+  suiRadioGroup2->setObjectName(QStringLiteral("suiRadioGroup2"));
+  suiRadioGroup2->setGeometry(164, 130, 148, 48);
+  suiRadioButton3 = AddRadio(suiRadioGroup2, "suiRadioButton3", "8   Bit", {10, 20, 60, 20});
+  suiRadioButton4 = AddRadio(suiRadioGroup2, "suiRadioButton4", "16 Bit", {74, 20, 68, 20});
 
   Label1 = AddLabel(this, "Label1", QStringLiteral("Sample Rate"), {8, 190, 84, 17});
   suiComboBox1 = new QComboBox(this);
@@ -152,10 +151,7 @@ bool TFrmConfig::event(QEvent* event) {
 }
 
 void TFrmConfig::LoadLanguage(const QString& languageFile) {
-  const auto text = [&](const char* key, const QString& fallback) {
-    return IniProfile::ReadString(languageFile, kLanguageSection, QString::fromLatin1(key),
-                                  fallback);
-  };
+  const TLanguageSection text(languageFile, QStringLiteral("FrmConfig"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
   Label2->setText(text("label2", Label2->text()));

@@ -42,10 +42,10 @@ class TFrmConfig : public QWidget {
   QLabel* Label8 = nullptr;      // "HZ"
   QSlider* TrackBar1 = nullptr;  // buffer size in 256-byte steps
   QSlider* TrackBar2 = nullptr;  // number of buffers in steps of 2
-  QGroupBox* suiGroupBox1 = nullptr;
+  QGroupBox* suiRadioGroup1 = nullptr;
   QRadioButton* suiRadioButton1 = nullptr;  // "Mono"
   QRadioButton* suiRadioButton2 = nullptr;  // "Stereo"
-  QGroupBox* suiGroupBox2 = nullptr;
+  QGroupBox* suiRadioGroup2 = nullptr;
   QRadioButton* suiRadioButton3 = nullptr;  // "8   Bit"
   QRadioButton* suiRadioButton4 = nullptr;  // "16 Bit"
   QComboBox* suiComboBox1 = nullptr;        // sample rate

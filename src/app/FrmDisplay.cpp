@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 
 #include "app/FrmMain.h"
+#include "platform/LanguageSection.h"
 
 namespace sonarelle {
 
@@ -19,6 +20,11 @@ TFrmDisplay::TFrmDisplay(TFrmMain& main) : QWidget(nullptr, Qt::Window), main_(m
   Panel1->setPalette(palette);
   Panel1->installEventFilter(this);
   resize(352, 288);
+}
+
+void TFrmDisplay::LoadLanguage(const QString& languageFile) {
+  const TLanguageSection text(languageFile, QStringLiteral("FrmDisplay"));
+  setWindowTitle(text("caption", windowTitle()));
 }
 
 bool TFrmDisplay::eventFilter(QObject* watched, QEvent* event) {

@@ -13,6 +13,9 @@ class TFrmDisplay : public QWidget {
   // `main` owns the pop-up menu of the panel and takes the focus on a double click.
   explicit TFrmDisplay(TFrmMain& main);
 
+  // Takes the caption from the window's section of the language file.
+  void LoadLanguage(const QString& languageFile);
+
   QWidget* Panel1 = nullptr;
 
   // Height of the title bar drawn inside the window; the desktop draws ours outside.

@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "platform/IniProfile.h"
+#include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
@@ -14,11 +14,7 @@ namespace sonarelle {
 
 namespace Keys = ConfigKeys;
 
-namespace {
-
-const QString kLanguageSection = QStringLiteral("FrmMP3info");
-
-}  // namespace
+namespace {}  // namespace
 
 TFrmMP3info::TFrmMP3info(QString configFile)
     : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
@@ -72,10 +68,7 @@ void TFrmMP3info::FormCreate() {
 }
 
 void TFrmMP3info::LoadLanguage(const QString& languageFile) {
-  const auto text = [&](const char* key, const QString& fallback) {
-    return IniProfile::ReadString(languageFile, kLanguageSection, QString::fromLatin1(key),
-                                  fallback);
-  };
+  const TLanguageSection text(languageFile, QStringLiteral("FrmMP3info"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
   Label2->setText(text("label2", Label2->text()));

@@ -19,6 +19,7 @@
 #include "app/CollapsiblePanel.h"
 #include "app/FileDialogFilter.h"
 #include "app/FrmConfig.h"
+#include "app/FrmDisplay.h"
 #include "app/FrmMP3info.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
@@ -31,11 +32,13 @@
 #include "encode/MMMP3Encoder.h"
 #include "encode/MP3Info.h"
 #include "media/MediaPlayer.h"
+#include "midi/FrmMidiPlayer.h"
 #include "mixer/AudioMixer.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
 #include "settings/ConfigKeys.h"
+#include "skins/SuiFileTheme.h"
 #include "update/FrmUpdate.h"
 
 namespace sonarelle {
@@ -163,11 +166,13 @@ TFrmMain::TFrmMain(QWidget* parent)
     : QMainWindow(parent),
       MediaPlayer1(std::make_unique<TMediaPlayer>()),
       MidiFile1(std::make_unique<TMidiFile>()),
-      AudioMixer1(std::make_unique<TAudioMixer>()) {
+      AudioMixer1(std::make_unique<TAudioMixer>()),
+      suiFileTheme1(std::make_unique<TsuiFileTheme>()) {
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Sonarelle recorder[v1.0]"));
   BuildMenus();
   BuildControls();
+  BuildSkinCommands();
   CreateRecordingComponents();
   MediaPlayer1->OnNotify = [this](TMediaPlayer* sender) { MediaPlayer1Notify(sender); };
   MidiFile1->SetOnMidiEvent([this](PMidiEvent event) { MidiFile1MidiEvent(event); });
@@ -196,6 +201,7 @@ void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiti
   FrmMidiPlayer = midiPlayer;
   FrmUpdate = update;
   FrmTakes = takes;
+  AttachThemeManagers({FrmDisplay, FrmMP3info, FrmWaiting, FrmConfig, FrmMidiPlayer, FrmUpdate});
   connect(FrmWaiting->Timer1, &QTimer::timeout, this,
           [this] { RunGuarded([this] { WaitingTimerTick(); }); });
   FrmTakes->OnSave = [this](std::unique_ptr<TTakeFile> take) {
@@ -417,9 +423,7 @@ void TFrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  if (FrmConfig != nullptr) FrmConfig->LoadLanguage(FLanguageFile);
-  if (FrmMP3info != nullptr) FrmMP3info->LoadLanguage(FLanguageFile);
-  if (FrmUpdate != nullptr) FrmUpdate->LoadLanguage(FLanguageFile);
+  FormShow();
   QTimer::singleShot(0, this, [this] { RunGuarded([this] { OfferLeftTakes(); }); });
 }
 

@@ -43,6 +43,8 @@ class TMMTrigger;
 class TMMWaveFile;
 class TMMWaveRecorder;
 class TMP3Info;
+class TsuiFileTheme;
+class TsuiThemeManager;
 
 // The main window: owns the playing and recording components, holds the program's state
 // and turns menu commands and toolbar buttons into calls on the parts that do the work.
@@ -81,6 +83,10 @@ class TFrmMain : public QMainWindow {
   // Fields the other windows use.
   QString FConfigFile;
   QString FLanguageFile;
+
+  // Sets the texts of every window from the language file, window by window; a missing file
+  // or key leaves the built-in English text (FrmMainLanguage.cpp).
+  void LoadLanguage(const QString& languageFile);
 
   // Links the windows created after this one (not owned).
   void LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiting* waiting,
@@ -121,6 +127,8 @@ class TFrmMain : public QMainWindow {
   std::unique_ptr<TMMMP3Encoder> MMMP3Encoder1;
   std::unique_ptr<TMP3Info> MP3Info1;
   std::unique_ptr<TAudioMixer> AudioMixer1;
+  // The theme file the SilverXP, GreenXP and BlueStorm skins draw from, shared by every window.
+  std::unique_ptr<TsuiFileTheme> suiFileTheme1;
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
   QStringList FileListBox1;  // names of the disc's track files, without folder
@@ -227,6 +235,8 @@ class TFrmMain : public QMainWindow {
   QString DiscTrackPath(int index) const;
 
   void FormCreate();
+  // The first show: the language file's texts, then the skin config.ini keeps.
+  void FormShow();
   void FormClose();
 
   void N11Click();
@@ -255,6 +265,14 @@ class TFrmMain : public QMainWindow {
   void N83Click();
   // The online update (FrmMainUpdate.cpp).
   void N101Click();
+  // The skins (FrmMainSkin.cpp): the Skin menu's eight commands, the theme manager of each
+  // window the main window knows, and the skin config.ini keeps.
+  void BuildSkinCommands();
+  void AttachThemeManagers(const QList<QWidget*>& windows);
+  QList<TsuiThemeManager*> ThemeManagers() const;
+  void ApplySkin(int number);
+  void SkinClick(int number);
+  void ApplySavedSkin();
   void suiPanel1Push();
   void suiPanel1Pop();
   // The master volume and the recording sources (FrmMainMixer.cpp).
@@ -265,6 +283,7 @@ class TFrmMain : public QMainWindow {
   void SourceRadioClick(QRadioButton* radio);
 
   int menuHeight_ = 0;
+  QList<QWidget*> skinnedWindows_;  // this window and those linked to it
   bool shown_ = false;
   std::deque<TConversion> FFailedConversions;  // to be told, from the message loop
 };

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "platform/LanguageSection.h"
+
 namespace sonarelle {
 
 TFrmWaiting::TFrmWaiting() : QWidget(nullptr, Qt::Window) {
@@ -24,6 +26,12 @@ TFrmWaiting::TFrmWaiting() : QWidget(nullptr, Qt::Window) {
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(1000);
+}
+
+void TFrmWaiting::LoadLanguage(const QString& languageFile) {
+  const TLanguageSection text(languageFile, QStringLiteral("FrmWaiting"));
+  setWindowTitle(text("caption", windowTitle()));
+  Label1->setText(text("label1", Label1->text()));
 }
 
 int ProgressPercent(std::int64_t done, std::int64_t total) {

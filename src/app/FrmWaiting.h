@@ -16,6 +16,9 @@ class TFrmWaiting : public QWidget {
  public:
   TFrmWaiting();
 
+  // Takes the caption and label from the window's section of the language file.
+  void LoadLanguage(const QString& languageFile);
+
   QLabel* Label1 = nullptr;
   QProgressBar* suiProgressBar1 = nullptr;
   QTimer* Timer1 = nullptr;

@@ -6,6 +6,7 @@
 #include <QTextEdit>
 
 #include "midi/MidiOutput.h"
+#include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
 
 namespace sonarelle {
@@ -55,6 +56,12 @@ TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
 }
 
 TFrmMidiPlayer::~TFrmMidiPlayer() = default;
+
+void TFrmMidiPlayer::LoadLanguage(const QString& languageFile) {
+  const TLanguageSection text(languageFile, QStringLiteral("FrmMidiPlayer"));
+  setWindowTitle(text("caption", windowTitle()));
+  Label1->setText(text("label1", Label1->text()));
+}
 
 void TFrmMidiPlayer::OpenSelectedDevice() {
   const QString name = suiComboBox1->currentText();

@@ -26,6 +26,9 @@ class TFrmMidiPlayer : public QWidget {
   explicit TFrmMidiPlayer(MidiOutDriver& driver = SystemMidiOutDriver());
   ~TFrmMidiPlayer() override;
 
+  // Takes the caption and label from the window's section of the language file.
+  void LoadLanguage(const QString& languageFile);
+
   // Opens the device picked in the list; nothing is picked when the list is empty.
   void OpenSelectedDevice();
   void CloseSelectedDevice();

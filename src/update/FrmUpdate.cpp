@@ -14,6 +14,7 @@
 #include <QPushButton>
 
 #include "platform/IniProfile.h"
+#include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
 #include "platform/UpdateSignature.h"
@@ -24,7 +25,6 @@ namespace sonarelle {
 namespace {
 
 const QString kProxySection = QStringLiteral("proxy");
-const QString kLanguageSection = QStringLiteral("FrmUpdate");
 
 QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int y) {
   auto* label = new QLabel(text, parent);
@@ -133,10 +133,7 @@ void TFrmUpdate::FormCreate() {
 }
 
 void TFrmUpdate::LoadLanguage(const QString& languageFile) {
-  const auto text = [&](const char* key, const QString& fallback) {
-    return IniProfile::ReadString(languageFile, kLanguageSection, QString::fromLatin1(key),
-                                  fallback);
-  };
+  const TLanguageSection text(languageFile, QStringLiteral("FrmUpdate"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
   Label2->setText(text("label2", Label2->text()));
