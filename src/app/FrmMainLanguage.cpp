@@ -91,7 +91,8 @@ void TFrmMain::LoadLanguage(const QString& languageFile) {
   suiPanel1->SetCaption(text("suiPanel1", suiPanel1->Caption()));
   for (const MenuText& row : kMenuTexts) {
     QAction* item = Item(QString::fromLatin1(row.item));
-    SetMenuText(*item, text(row.key, item->text()));
+    const QString shown = item->isSeparator() ? QStringLiteral("-") : item->text();
+    SetMenuText(*item, text(row.key, shown));
   }
 
   if (FrmMP3info != nullptr) FrmMP3info->LoadLanguage(languageFile);

@@ -9,7 +9,9 @@
 #include <QTextEdit>
 #include <QToolButton>
 
+#include "app/FrmConfig.h"
 #include "app/FrmDisplay.h"
+#include "app/FrmMP3info.h"
 #include "app/FrmMain.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
@@ -56,8 +58,9 @@ class SkinTest : public ::testing::Test {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
   }
   QList<QWidget*> Windows() const {
-    return {windows_->FrmMain.get(), windows_->FrmDisplay.get(), windows_->FrmWaiting.get(),
-            windows_->FrmMidiPlayer.get(), windows_->FrmUpdate.get()};
+    return {windows_->FrmConfig.get(),  windows_->FrmDisplay.get(), windows_->FrmMain.get(),
+            windows_->FrmMP3info.get(), windows_->FrmWaiting.get(), windows_->FrmMidiPlayer.get(),
+            windows_->FrmUpdate.get()};
   }
   // Every listed control of every window carries `style`; returns how many there were.
   int ExpectStyle(TsuiUIStyle style) const {
@@ -101,7 +104,7 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   Write(QStringLiteral("themes/xpsilver.sui"),
         "[Theme]\nWINDOW=silver\nface=#eeeef4\nbutton=#d4d0c8\nhighlight=#7a96df\n");
   Start();
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::MacOS), 24);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::MacOS), 45);
   const QList<QWidget*> unlisted = {
       windows_->FrmMain->BtnPlay,     windows_->FrmMain->Label1,
       windows_->FrmMain->MMLEDLABEL1, windows_->FrmMidiPlayer->RichEdit1,
@@ -118,7 +121,7 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   for (QWidget* control : unlisted) control->setProperty("colorsBefore", colors(control));
 
   Choose("N95");
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::DeepBlue), 24);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::DeepBlue), 45);
   EXPECT_EQ(Config(), "[skin]\nskin=5\n");
   EXPECT_EQ(MainFace(), Readable(BuiltInLook(TsuiUIStyle::DeepBlue)).face);
   for (QWidget* control : unlisted) {
@@ -134,7 +137,7 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   Choose("N98");
   EXPECT_EQ(MainFace(), QColor(0xc8, 0xd8, 0xe8));
   Choose("N96");
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::FromThemeFile), 24);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::FromThemeFile), 45);
   EXPECT_EQ(MainFace(), QColor(0xee, 0xee, 0xf4));
   EXPECT_EQ(WaitingFace(), QColor(0xee, 0xee, 0xf4));
   Choose("N98");
