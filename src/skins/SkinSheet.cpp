@@ -118,8 +118,7 @@ const char* const kCheck =
     "#@id { background: transparent; color: black; }"
     "#@id::indicator { width: 11px; height: 11px; background: white; border: 1px solid @border;"
     " border-radius: @round; }"
-    "#@id::indicator:checked { background: @highlight; border: 3px solid white;"
-    " outline: 1px solid @border; }"
+    "#@id::indicator:checked { background: @mark; }"
     "#@id::indicator:disabled { background: @face; }";
 
 // A panel: the body in the face colour under a caption bar in the frame colour.
@@ -155,10 +154,17 @@ QString SkinSheet(const QWidget& control, const TSkinColors& colors) {
     sheet = QString::fromLatin1(kComboBox);
   } else if (qobject_cast<const QCheckBox*>(&control) != nullptr ||
              qobject_cast<const QRadioButton*>(&control) != nullptr) {
-    sheet = QString::fromLatin1(kCheck).replace(
-        QLatin1String("@round"), qobject_cast<const QRadioButton*>(&control) != nullptr
-                                     ? QStringLiteral("7px")
-                                     : QStringLiteral("2px"));
+    // A radio button is a circle with a dot when chosen, a check box a filled square; the
+    // indicator keeps its size either way, as a larger border would square off the circle.
+    const bool radio = qobject_cast<const QRadioButton*>(&control) != nullptr;
+    sheet =
+        QString::fromLatin1(kCheck)
+            .replace(QLatin1String("@round"), radio ? QStringLiteral("6px") : QStringLiteral("2px"))
+            .replace(QLatin1String("@mark"),
+                     radio ? QStringLiteral("qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.5, "
+                                            "fy:0.5, stop:0 @highlight, stop:0.55 @highlight, "
+                                            "stop:0.65 white, stop:1 white)")
+                           : QStringLiteral("@highlight"));
   } else if (control.isWindow() || control.metaObject() == &QWidget::staticMetaObject) {
     sheet = QString::fromLatin1(kForm);
   } else if (qobject_cast<const QFrame*>(&control) != nullptr) {
