@@ -139,27 +139,6 @@ QIcon DrawIcon(Glyph glyph) {
   }
   return QIcon(pixmap);
 }
-
-// The desktop's sound settings, best first: the input devices when `recording`, else the
-// outputs.
-bool StartSoundSettings(bool recording) {
-  struct Candidate {
-    const char* program;
-    QStringList arguments;
-  };
-  const Candidate candidates[] = {
-      {"pavucontrol", {recording ? QStringLiteral("--tab=4") : QStringLiteral("--tab=3")}},
-      {"pavucontrol-qt", {}},
-      {"gnome-control-center", {QStringLiteral("sound")}},
-      {"systemsettings", {QStringLiteral("kcm_pulseaudio")}},
-  };
-  for (const Candidate& c : candidates) {
-    QString path = Shell::FindProgram(QString::fromLatin1(c.program));
-    if (!path.isEmpty() && Shell::Start(path, c.arguments)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 TFrmMain::TFrmMain(QWidget* parent)
@@ -441,22 +420,6 @@ void TFrmMain::FormClose() {
 void TFrmMain::N17Click() {
   // Ends at once: FormClose does not run, so a take being recorded is not offered for saving.
   QCoreApplication::exit(0);
-}
-
-void TFrmMain::N63Click() {
-  if (!StartSoundSettings(true)) {
-    ShowMessage(
-        QStringLiteral("No sound settings program was found. Install pavucontrol to "
-                       "choose the recording device."));
-  }
-}
-
-void TFrmMain::N64Click() {
-  if (!StartSoundSettings(false)) {
-    ShowMessage(
-        QStringLiteral("No sound settings program was found. Install pavucontrol to "
-                       "change the system volume."));
-  }
 }
 
 void TFrmMain::N81Click() {

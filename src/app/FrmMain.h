@@ -255,11 +255,13 @@ class TFrmMain : public QMainWindow {
   void N51Click();
   void N52Click();
   void Timer1Timer();
-  // The settings dialogs (FrmMainOptions.cpp).
+  // The Options menu: the settings dialogs and the desktop's sound settings
+  // (FrmMainOptions.cpp).
   void N61Click();
   void N62Click();
   void N63Click();
   void N64Click();
+  // The Help menu.
   void N81Click();
   void N82Click();
   void N83Click();

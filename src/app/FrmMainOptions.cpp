@@ -1,7 +1,10 @@
-// The main window's settings commands: the recording-quality and the MP3 tag dialogs.
+// The main window's Options commands: the recording-quality and MP3 tag dialogs, and the
+// desktop's sound settings.
 #include "app/FrmConfig.h"
 #include "app/FrmMP3info.h"
 #include "app/FrmMain.h"
+#include "platform/MessageBoxes.h"
+#include "platform/Shell.h"
 
 namespace sonarelle {
 
@@ -14,6 +17,26 @@ void ShowDialog(QWidget* dialog) {
   dialog->activateWindow();
 }
 
+// The desktop's sound settings, best first: the input devices when `recording`, else the
+// outputs.
+bool StartSoundSettings(bool recording) {
+  struct Candidate {
+    const char* program;
+    QStringList arguments;
+  };
+  const Candidate candidates[] = {
+      {"pavucontrol", {recording ? QStringLiteral("--tab=4") : QStringLiteral("--tab=3")}},
+      {"pavucontrol-qt", {}},
+      {"gnome-control-center", {QStringLiteral("sound")}},
+      {"systemsettings", {QStringLiteral("kcm_pulseaudio")}},
+  };
+  for (const Candidate& c : candidates) {
+    QString path = Shell::FindProgram(QString::fromLatin1(c.program));
+    if (!path.isEmpty() && Shell::Start(path, c.arguments)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void TFrmMain::N61Click() {
@@ -22,6 +45,22 @@ void TFrmMain::N61Click() {
 
 void TFrmMain::N62Click() {
   ShowDialog(FrmMP3info);
+}
+
+void TFrmMain::N63Click() {
+  if (!StartSoundSettings(true)) {
+    ShowMessage(
+        QStringLiteral("No sound settings program was found. Install pavucontrol to "
+                       "choose the recording device."));
+  }
+}
+
+void TFrmMain::N64Click() {
+  if (!StartSoundSettings(false)) {
+    ShowMessage(
+        QStringLiteral("No sound settings program was found. Install pavucontrol to "
+                       "change the system volume."));
+  }
 }
 
 }  // namespace sonarelle
