@@ -24,7 +24,7 @@ class TsuiFileTheme {
   const QString& FileName() const { return fileName_; }
 
   // A theme file larger than this is not a theme file.
-  static constexpr qint64 kMaxFileSize = 64 * 1024;
+  static constexpr qint64 kMaxFileSize = qint64{64} * 1024;
 
  private:
   TSkinColors colors_;

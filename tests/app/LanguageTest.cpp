@@ -22,6 +22,7 @@
 #include "app/ProgramWindows.h"
 #include "media/EventWait.h"
 #include "platform/ProgramFolder.h"
+#include "support/FileBytes.h"
 #include "update/FrmUpdate.h"
 
 namespace sonarelle {
@@ -136,11 +137,7 @@ TEST_F(LanguageTest, ATranslationOfEveryKeyReachesEveryCaptionWhateverTheCaseOfI
     section = text.section;
     file += text.key.toLower().toUtf8() + "=" + value.toUtf8() + "\n";
   }
-  ASSERT_TRUE(QDir(folder_.path()).mkpath("language"));
-  QFile language(folder_.filePath("language/en.ini"));
-  ASSERT_TRUE(language.open(QIODevice::WriteOnly));
-  language.write(file);
-  language.close();
+  WriteBytes(folder_.filePath("language/en.ini"), file);
 
   Start();
   for (const Text& text : translated) {

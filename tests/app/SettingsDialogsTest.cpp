@@ -21,6 +21,7 @@
 #include "app/ProgramWindows.h"
 #include "media/EventWait.h"
 #include "platform/ProgramFolder.h"
+#include "support/FileBytes.h"
 #include "support/ModalBoxWatcher.h"
 
 namespace sonarelle {
@@ -37,15 +38,8 @@ class SettingsDialogsTest : public ::testing::Test {
   void TearDown() override { SetProgramFolder({}); }
 
   QString Config() const { return folder_.filePath("config.ini"); }
-  void PutConfig(const QByteArray& text) {
-    QFile file(Config());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-  }
-  QByteArray ConfigText() const {
-    QFile file(Config());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
+  void PutConfig(const QByteArray& text) { WriteBytes(Config(), text); }
+  QByteArray ConfigText() const { return ReadBytes(Config()); }
   // Shows the window and waits until it is the active one, as a user's click makes it.
   static bool Activate(QWidget* window) {
     window->show();
@@ -187,13 +181,9 @@ TEST_F(SettingsDialogsTest, Mp3InfoReadsOnceAtCreationAndOkWritesTheFiveInOrder)
 }
 
 TEST_F(SettingsDialogsTest, TheOptionsMenuShowsBothDialogsWithTheLanguageFilesTexts) {
-  ASSERT_TRUE(QDir(folder_.path()).mkpath("language"));
-  QFile language(folder_.filePath("language/en.ini"));
-  ASSERT_TRUE(language.open(QIODevice::WriteOnly));
-  language.write(
-      "[frmConfig]\ncaption=Aufnahme\nlabel5=Puffer\nsuiButton1=&Gut\n"
-      "[FrmMP3info]\nlabel1=Titel\nlabel4=\n");
-  language.close();
+  WriteBytes(folder_.filePath("language/en.ini"),
+             "[frmConfig]\ncaption=Aufnahme\nlabel5=Puffer\nsuiButton1=&Gut\n"
+             "[FrmMP3info]\nlabel1=Titel\nlabel4=\n");
   PutConfig("[mp3_info]\nartist=Ann\n[recorder_setting]\nchannels=1\n");
 
   TProgramWindows windows;

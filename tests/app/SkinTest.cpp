@@ -21,6 +21,7 @@
 #include "platform/ProgramFolder.h"
 #include "skins/SkinColors.h"
 #include "skins/SuiThemeManager.h"
+#include "support/FileBytes.h"
 #include "support/ModalBoxWatcher.h"
 #include "update/FrmUpdate.h"
 
@@ -49,14 +50,9 @@ class SkinTest : public ::testing::Test {
   }
   void Choose(const char* item) { windows_->FrmMain->Item(QString::fromLatin1(item))->trigger(); }
   void Write(const QString& name, const QByteArray& bytes) {
-    QFile file(folder_.filePath(name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+    WriteBytes(folder_.filePath(name), bytes);
   }
-  QByteArray Config() const {
-    QFile file(folder_.filePath(QStringLiteral("config.ini")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
+  QByteArray Config() const { return ReadBytes(folder_.filePath(QStringLiteral("config.ini"))); }
   QList<QWidget*> Windows() const {
     return {windows_->FrmConfig.get(),  windows_->FrmDisplay.get(), windows_->FrmMain.get(),
             windows_->FrmMP3info.get(), windows_->FrmWaiting.get(), windows_->FrmMidiPlayer.get(),

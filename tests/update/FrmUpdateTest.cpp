@@ -13,6 +13,7 @@
 
 #include "media/EventWait.h"
 #include "platform/ProgramFolder.h"
+#include "support/FileBytes.h"
 #include "support/ModalBoxWatcher.h"
 #include "support/Unprivileged.h"
 #include "update/WebUpdate.h"
@@ -32,15 +33,8 @@ class FrmUpdateTest : public ::testing::Test {
   void TearDown() override { SetProgramFolder({}); }
 
   QString Config() const { return folder_.filePath("config.ini"); }
-  void PutConfig(const QByteArray& text) {
-    QFile file(Config());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(text);
-  }
-  QByteArray ConfigText() const {
-    QFile file(Config());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-  }
+  void PutConfig(const QByteArray& text) { WriteBytes(Config(), text); }
+  QByteArray ConfigText() const { return ReadBytes(Config()); }
 
   QTemporaryDir folder_;
   bool closed_ = false;
