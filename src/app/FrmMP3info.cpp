@@ -14,8 +14,6 @@ namespace sonarelle {
 
 namespace Keys = ConfigKeys;
 
-namespace {}  // namespace
-
 TFrmMP3info::TFrmMP3info(QString configFile)
     : QWidget(nullptr, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint),
       configFile_(std::move(configFile)) {
