@@ -12,7 +12,7 @@ mkdir -p "$out/corpus"
 # Only what the reader needs: the update rules and the few platform files under them.
 sources=(
   tests/update/ControlFileFuzz.cpp
-  src/update/ControlFile.cpp
+  src/platform/IniSnapshot.cpp
   src/update/UpdateRules.cpp
   src/platform/IniText.cpp
   src/platform/FileVersion.cpp

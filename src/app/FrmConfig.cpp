@@ -150,8 +150,8 @@ bool TFrmConfig::event(QEvent* event) {
   return QWidget::event(event);
 }
 
-void TFrmConfig::LoadLanguage(const QString& languageFile) {
-  const TLanguageSection text(languageFile, QStringLiteral("FrmConfig"));
+void TFrmConfig::LoadLanguage(const TIniSnapshot& texts) {
+  const TLanguageSection text(texts, QStringLiteral("FrmConfig"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
   Label2->setText(text("label2", Label2->text()));

@@ -15,6 +15,8 @@ class QSlider;
 
 namespace sonarelle {
 
+class TIniSnapshot;
+
 // The recording-quality dialog: sample rate, channels, bits and the recorder's buffers,
 // shown afresh from config.ini each time it becomes the active window and stored by OK.
 class TFrmConfig : public QWidget {
@@ -30,7 +32,7 @@ class TFrmConfig : public QWidget {
 
   // Takes the window's texts from the "FrmConfig" section of the language file; missing
   // keys keep their defaults.
-  void LoadLanguage(const QString& languageFile);
+  void LoadLanguage(const TIniSnapshot& texts);
 
   QLabel* Label1 = nullptr;      // "Sample Rate"
   QLabel* Label2 = nullptr;      // "Byte Rate"

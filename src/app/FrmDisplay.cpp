@@ -22,8 +22,8 @@ TFrmDisplay::TFrmDisplay(TFrmMain& main) : QWidget(nullptr, Qt::Window), main_(m
   resize(352, 288);
 }
 
-void TFrmDisplay::LoadLanguage(const QString& languageFile) {
-  const TLanguageSection text(languageFile, QStringLiteral("FrmDisplay"));
+void TFrmDisplay::LoadLanguage(const TIniSnapshot& texts) {
+  const TLanguageSection text(texts, QStringLiteral("FrmDisplay"));
   setWindowTitle(text("caption", windowTitle()));
 }
 

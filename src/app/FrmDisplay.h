@@ -4,6 +4,8 @@
 
 namespace sonarelle {
 
+class TIniSnapshot;
+
 class TFrmMain;
 
 // The video display window: its only content is Panel1, the surface the media service
@@ -14,7 +16,7 @@ class TFrmDisplay : public QWidget {
   explicit TFrmDisplay(TFrmMain& main);
 
   // Takes the caption from the window's section of the language file.
-  void LoadLanguage(const QString& languageFile);
+  void LoadLanguage(const TIniSnapshot& texts);
 
   QWidget* Panel1 = nullptr;
 

@@ -65,8 +65,8 @@ void TFrmMP3info::FormCreate() {
   suiEdit4->setText(read(Keys::kYear));
 }
 
-void TFrmMP3info::LoadLanguage(const QString& languageFile) {
-  const TLanguageSection text(languageFile, QStringLiteral("FrmMP3info"));
+void TFrmMP3info::LoadLanguage(const TIniSnapshot& texts) {
+  const TLanguageSection text(texts, QStringLiteral("FrmMP3info"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
   Label2->setText(text("label2", Label2->text()));

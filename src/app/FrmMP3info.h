@@ -10,6 +10,8 @@ class QPushButton;
 
 namespace sonarelle {
 
+class TIniSnapshot;
+
 // The tag dialog: the five ID3v1 texts a saved MP3 take gets, read from config.ini once at
 // creation and stored by OK.
 class TFrmMP3info : public QWidget {
@@ -22,7 +24,7 @@ class TFrmMP3info : public QWidget {
 
   // Takes the window's texts from the "FrmMP3info" section of the language file; missing
   // keys keep their defaults.
-  void LoadLanguage(const QString& languageFile);
+  void LoadLanguage(const TIniSnapshot& texts);
 
   QGroupBox* suiGroupBox1 = nullptr;
   QLabel* Label1 = nullptr;           // title

@@ -82,10 +82,12 @@ void SetMenuText(QAction& item, const QString& text) {
 }  // namespace
 
 void TFrmMain::LoadLanguage(const QString& languageFile) {
-  if (FrmConfig != nullptr) FrmConfig->LoadLanguage(languageFile);
-  if (FrmDisplay != nullptr) FrmDisplay->LoadLanguage(languageFile);
+  // Read once for every window.
+  const TIniSnapshot texts = TIniSnapshot::FromFile(languageFile);
+  if (FrmConfig != nullptr) FrmConfig->LoadLanguage(texts);
+  if (FrmDisplay != nullptr) FrmDisplay->LoadLanguage(texts);
 
-  const TLanguageSection text(languageFile, QStringLiteral("FrmMain"));
+  const TLanguageSection text(texts, QStringLiteral("FrmMain"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
   suiPanel1->SetCaption(text("suiPanel1", suiPanel1->Caption()));
@@ -95,10 +97,10 @@ void TFrmMain::LoadLanguage(const QString& languageFile) {
     SetMenuText(*item, text(row.key, shown));
   }
 
-  if (FrmMP3info != nullptr) FrmMP3info->LoadLanguage(languageFile);
-  if (FrmWaiting != nullptr) FrmWaiting->LoadLanguage(languageFile);
-  if (FrmMidiPlayer != nullptr) FrmMidiPlayer->LoadLanguage(languageFile);
-  if (FrmUpdate != nullptr) FrmUpdate->LoadLanguage(languageFile);
+  if (FrmMP3info != nullptr) FrmMP3info->LoadLanguage(texts);
+  if (FrmWaiting != nullptr) FrmWaiting->LoadLanguage(texts);
+  if (FrmMidiPlayer != nullptr) FrmMidiPlayer->LoadLanguage(texts);
+  if (FrmUpdate != nullptr) FrmUpdate->LoadLanguage(texts);
 }
 
 void TFrmMain::FormShow() {

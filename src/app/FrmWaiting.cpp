@@ -28,8 +28,8 @@ TFrmWaiting::TFrmWaiting() : QWidget(nullptr, Qt::Window) {
   Timer1->setInterval(1000);
 }
 
-void TFrmWaiting::LoadLanguage(const QString& languageFile) {
-  const TLanguageSection text(languageFile, QStringLiteral("FrmWaiting"));
+void TFrmWaiting::LoadLanguage(const TIniSnapshot& texts) {
+  const TLanguageSection text(texts, QStringLiteral("FrmWaiting"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
 }

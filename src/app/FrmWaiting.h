@@ -10,6 +10,8 @@ class QTimer;
 
 namespace sonarelle {
 
+class TIniSnapshot;
+
 // The progress window of the MP3 conversion: a label and a bar from 0 to 100, shown while
 // the conversion runs; the main window drives its timer.
 class TFrmWaiting : public QWidget {
@@ -17,7 +19,7 @@ class TFrmWaiting : public QWidget {
   TFrmWaiting();
 
   // Takes the caption and label from the window's section of the language file.
-  void LoadLanguage(const QString& languageFile);
+  void LoadLanguage(const TIniSnapshot& texts);
 
   QLabel* Label1 = nullptr;
   QProgressBar* suiProgressBar1 = nullptr;

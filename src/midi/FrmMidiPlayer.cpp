@@ -57,8 +57,8 @@ TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
 
 TFrmMidiPlayer::~TFrmMidiPlayer() = default;
 
-void TFrmMidiPlayer::LoadLanguage(const QString& languageFile) {
-  const TLanguageSection text(languageFile, QStringLiteral("FrmMidiPlayer"));
+void TFrmMidiPlayer::LoadLanguage(const TIniSnapshot& texts) {
+  const TLanguageSection text(texts, QStringLiteral("FrmMidiPlayer"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
 }

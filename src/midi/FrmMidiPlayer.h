@@ -13,6 +13,8 @@ class QTextEdit;
 
 namespace sonarelle {
 
+class TIniSnapshot;
+
 class TMidiOutput;
 
 // The lyric window: the chosen MIDI output device, and the lyrics of the KAR song, coloured
@@ -27,7 +29,7 @@ class TFrmMidiPlayer : public QWidget {
   ~TFrmMidiPlayer() override;
 
   // Takes the caption and label from the window's section of the language file.
-  void LoadLanguage(const QString& languageFile);
+  void LoadLanguage(const TIniSnapshot& texts);
 
   // Opens the device picked in the list; nothing is picked when the list is empty.
   void OpenSelectedDevice();

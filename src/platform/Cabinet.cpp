@@ -185,40 +185,37 @@ QString Commit(int dirFd, Fd& fd, const QByteArray& tempName, const QByteArray& 
   return {};
 }
 
-// --- cabinets
-
-struct CabDeleter {
-  void operator()(mscab_decompressor* d) const { mspack_destroy_cab_decompressor(d); }
-};
-using CabDecompressor = std::unique_ptr<mscab_decompressor, CabDeleter>;
-
-// An open cabinet, closed with its decompressor.
-class OpenCabinet {
+// An open archive of one of the library's formats, closed with its decompressor.
+template <class Decompressor, class Handle, Decompressor* (*Create)(mspack_system*),
+          void (*Destroy)(Decompressor*)>
+class OpenArchive {
  public:
-  explicit OpenCabinet(const QString& path)
+  explicit OpenArchive(const QString& path)
       : system_(MakeSystem()), fileName_(QFile::encodeName(path)) {
-    decompressor_.reset(mspack_create_cab_decompressor(&system_.base));
+    decompressor_.reset(Create(&system_.base));
     if (!decompressor_) {
       error_ = MSPACK_ERR_NOMEMORY;
       return;
     }
-    cabinet_ = decompressor_->open(decompressor_.get(), fileName_.constData());
-    if (cabinet_ == nullptr) error_ = decompressor_->last_error(decompressor_.get());
+    handle_ = decompressor_->open(decompressor_.get(), fileName_.constData());
+    if (handle_ == nullptr) error_ = decompressor_->last_error(decompressor_.get());
   }
-  ~OpenCabinet() {
-    if (cabinet_ != nullptr) decompressor_->close(decompressor_.get(), cabinet_);
+  ~OpenArchive() {
+    if (handle_ != nullptr) decompressor_->close(decompressor_.get(), handle_);
   }
-  OpenCabinet(const OpenCabinet&) = delete;
-  OpenCabinet& operator=(const OpenCabinet&) = delete;
+  OpenArchive(const OpenArchive&) = delete;
+  OpenArchive& operator=(const OpenArchive&) = delete;
 
-  mscabd_cabinet* Get() const { return cabinet_; }
+  Handle* Get() const { return handle_; }
   int Error() const { return error_; }
 
-  // Writes `file` into the descriptor `fd`; an empty text on success.
-  QString ExtractTo(mscabd_file* file, int fd) {
+  // Writes `entry` (a cabinet's file, or an SZDD file's header) into the descriptor `fd`; an
+  // empty text on success.
+  template <class Entry>
+  QString ExtractTo(Entry* entry, int fd) {
     system_.outputFd = fd;
     system_.writeErrno = 0;
-    int result = decompressor_->extract(decompressor_.get(), file, "-");
+    int result = decompressor_->extract(decompressor_.get(), entry, "-");
     system_.outputFd = -1;
     if (result == MSPACK_ERR_OK) return {};
     if (result == MSPACK_ERR_WRITE && system_.writeErrno != 0) {
@@ -228,13 +225,22 @@ class OpenCabinet {
   }
 
  private:
+  struct Deleter {
+    void operator()(Decompressor* d) const { Destroy(d); }
+  };
+
   OutputSystem system_;
   // The library keeps this pointer and opens the file again by it for every extraction.
   QByteArray fileName_;
-  CabDecompressor decompressor_;
-  mscabd_cabinet* cabinet_ = nullptr;
+  std::unique_ptr<Decompressor, Deleter> decompressor_;
+  Handle* handle_ = nullptr;
   int error_ = MSPACK_ERR_OK;
 };
+
+// --- cabinets
+
+using OpenCabinet = OpenArchive<mscab_decompressor, mscabd_cabinet, mspack_create_cab_decompressor,
+                                mspack_destroy_cab_decompressor>;
 
 QString EntryName(const mscabd_file* file) {
   return (file->attribs & MSCAB_ATTRIB_UTF_NAME) != 0 ? QString::fromUtf8(file->filename)
@@ -309,52 +315,8 @@ void SetStoredTime(int fd, const mscabd_file* file) {
 
 // --- SZDD
 
-struct SzddDeleter {
-  void operator()(msszdd_decompressor* d) const { mspack_destroy_szdd_decompressor(d); }
-};
-using SzddDecompressor = std::unique_ptr<msszdd_decompressor, SzddDeleter>;
-
-// An open SZDD file, closed with its decompressor.
-class OpenSzdd {
- public:
-  explicit OpenSzdd(const QString& path)
-      : system_(MakeSystem()), fileName_(QFile::encodeName(path)) {
-    decompressor_.reset(mspack_create_szdd_decompressor(&system_.base));
-    if (!decompressor_) {
-      error_ = MSPACK_ERR_NOMEMORY;
-      return;
-    }
-    header_ = decompressor_->open(decompressor_.get(), fileName_.constData());
-    if (header_ == nullptr) error_ = decompressor_->last_error(decompressor_.get());
-  }
-  ~OpenSzdd() {
-    if (header_ != nullptr) decompressor_->close(decompressor_.get(), header_);
-  }
-  OpenSzdd(const OpenSzdd&) = delete;
-  OpenSzdd& operator=(const OpenSzdd&) = delete;
-
-  msszddd_header* Header() const { return header_; }
-  int Error() const { return error_; }
-
-  QString ExtractTo(int fd) {
-    system_.outputFd = fd;
-    system_.writeErrno = 0;
-    int result = decompressor_->extract(decompressor_.get(), header_, "-");
-    system_.outputFd = -1;
-    if (result == MSPACK_ERR_OK) return {};
-    if (result == MSPACK_ERR_WRITE && system_.writeErrno != 0) {
-      return ErrnoText(system_.writeErrno);
-    }
-    return LibraryErrorText(result);
-  }
-
- private:
-  OutputSystem system_;
-  QByteArray fileName_;  // kept alive for the library, as for cabinets
-  SzddDecompressor decompressor_;
-  msszddd_header* header_ = nullptr;
-  int error_ = MSPACK_ERR_OK;
-};
+using OpenSzdd = OpenArchive<msszdd_decompressor, msszddd_header, mspack_create_szdd_decompressor,
+                             mspack_destroy_szdd_decompressor>;
 
 }  // namespace
 
@@ -432,14 +394,14 @@ namespace Szdd {
 bool IsSzdd(const QString& path) {
   if (!QFileInfo(path).isFile()) return false;
   OpenSzdd szdd(path);
-  return szdd.Header() != nullptr;
+  return szdd.Get() != nullptr;
 }
 
 QString ExpandedName(const QString& path) {
   if (!path.endsWith(u'_')) return path;
   OpenSzdd szdd(path);
-  if (szdd.Header() == nullptr) return path;
-  const char stored = szdd.Header()->missing_char;
+  if (szdd.Get() == nullptr) return path;
+  const char stored = szdd.Get()->missing_char;
   // Only a character that can end a file name in this folder.
   if (stored <= ' ' || stored > '~' || stored == '/' || stored == '\\' || stored == ':' ||
       stored == '.') {
@@ -464,7 +426,7 @@ QString ExpandedName(const QString& path) {
 QString Expand(const QString& path, const QString& target) {
   if (!QFileInfo(path).isFile()) return QStringLiteral("Cannot open %1").arg(path);
   OpenSzdd szdd(path);
-  if (szdd.Header() == nullptr) {
+  if (szdd.Get() == nullptr) {
     if (szdd.Error() == MSPACK_ERR_SIGNATURE) {
       return QStringLiteral("%1 is not SZDD-compressed").arg(path);
     }
@@ -482,14 +444,14 @@ QString Expand(const QString& path, const QString& target) {
   QByteArray tempName;
   Fd out = CreateTemporary(dir.Get(), &tempName);
   if (!out.Valid()) return failed(ErrnoText(errno));
-  QString error = szdd.ExtractTo(out.Get());
+  QString error = szdd.ExtractTo(szdd.Get(), out.Get());
   // The format has no checksum; a cut-off file shows only in its length.
   struct stat written {};
   if (error.isEmpty() && ::fstat(out.Get(), &written) != 0) error = ErrnoText(errno);
-  if (error.isEmpty() && written.st_size != szdd.Header()->length) {
+  if (error.isEmpty() && written.st_size != szdd.Get()->length) {
     error = QStringLiteral("the file is cut short (%1 of %2 bytes)")
                 .arg(written.st_size)
-                .arg(szdd.Header()->length);
+                .arg(szdd.Get()->length);
   }
   if (error.isEmpty()) {
     error = Commit(dir.Get(), out, tempName, QFile::encodeName(targetInfo.fileName()));

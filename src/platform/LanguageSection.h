@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "platform/IniProfile.h"
+#include "platform/IniSnapshot.h"
 
 namespace sonarelle {
 
@@ -10,15 +10,15 @@ namespace sonarelle {
 // file missing, gives the default; a key present with an empty value gives an empty text.
 class TLanguageSection {
  public:
-  TLanguageSection(QString file, QString section)
-      : file_(std::move(file)), section_(std::move(section)) {}
+  TLanguageSection(const TIniSnapshot& texts, QString section)
+      : texts_(texts), section_(std::move(section)) {}
 
   QString operator()(const char* key, const QString& defaultText) const {
-    return IniProfile::ReadString(file_, section_, QString::fromLatin1(key), defaultText);
+    return texts_.ReadString(section_, QString::fromLatin1(key), defaultText);
   }
 
  private:
-  QString file_;
+  const TIniSnapshot& texts_;
   QString section_;
 };
 

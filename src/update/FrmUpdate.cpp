@@ -132,8 +132,8 @@ void TFrmUpdate::FormCreate() {
   suiCheckBox1Click();
 }
 
-void TFrmUpdate::LoadLanguage(const QString& languageFile) {
-  const TLanguageSection text(languageFile, QStringLiteral("FrmUpdate"));
+void TFrmUpdate::LoadLanguage(const TIniSnapshot& texts) {
+  const TLanguageSection text(texts, QStringLiteral("FrmUpdate"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
   Label2->setText(text("label2", Label2->text()));

@@ -15,6 +15,8 @@ class QPushButton;
 
 namespace sonarelle {
 
+class TIniSnapshot;
+
 class TWebUpdate;
 
 // The online update window: the proxy settings, Update and Cancel, and the progress of a run
@@ -33,7 +35,7 @@ class TFrmUpdate : public QWidget {
 
   // Takes the window's texts, the restart question and the control file's address from the
   // "FrmUpdate" section of the language file; missing keys keep their defaults.
-  void LoadLanguage(const QString& languageFile);
+  void LoadLanguage(const TIniSnapshot& texts);
 
   QGroupBox* suiGroupBox1 = nullptr;
   QCheckBox* suiCheckBox1 = nullptr;

@@ -237,7 +237,7 @@ TIsNewerResult IsNewer(const QString& newVersion, const QString& localFile, qint
   return result;
 }
 
-TFileList ReadFileList(const TControlFile& control,
+TFileList ReadFileList(const TIniSnapshot& control,
                        const std::function<QString(const QString&)>& expand) {
   // Only numbers up to the last file section present: a count far beyond the file's own
   // sections would otherwise fill memory with empty entries that can only fail to download.

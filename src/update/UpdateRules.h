@@ -7,7 +7,7 @@
 #include <QDateTime>
 #include <QString>
 
-#include "update/ControlFile.h"
+#include "platform/IniSnapshot.h"
 
 // The textual conventions of the update control file and the pure rules the update engine
 // decides by. None keeps state, so every function may run on the engine's worker thread.
@@ -96,7 +96,7 @@ using TFileList = std::vector<TFileDescription>;
 // Reads the sections file1 .. fileN ([files] count) in number order. `expand` is the
 // engine's token expansion, applied to url, localversion and targetdir. Numbers beyond the
 // last file section present are not read: they could only give empty entries.
-TFileList ReadFileList(const TControlFile& control,
+TFileList ReadFileList(const TIniSnapshot& control,
                        const std::function<QString(const QString&)>& expand);
 
 }  // namespace sonarelle::update_rules

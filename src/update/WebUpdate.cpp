@@ -403,7 +403,7 @@ bool TWebUpdate::GetControlFile() {
     Say(927);
     return false;
   }
-  control_ = TControlFile::FromBytes(bytes);
+  control_ = TIniSnapshot::FromBytes(bytes);
   bool result = true;
   if (SignatureCheck && control_.ReadString(kUpdate, QStringLiteral("signature")) != Signature) {
     Say(927);

@@ -15,7 +15,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "update/ControlFile.h"
+#include "platform/IniSnapshot.h"
 #include "update/UpdateRegistry.h"
 #include "update/UpdateRules.h"
 
@@ -222,7 +222,7 @@ class TWebUpdate : public QObject {
   bool connected_ = false;
   bool ftpConnected_ = false;
   QString controlFilePath_;
-  TControlFile control_;
+  TIniSnapshot control_;
   bool appUpdate_ = false;
   bool componentFetched_ = false;
   QString appName_;

@@ -7,7 +7,7 @@
 #include <QDir>
 
 #include "platform/ProgramFolder.h"
-#include "update/ControlFile.h"
+#include "platform/IniSnapshot.h"
 #include "update/UpdateRules.h"
 
 using namespace sonarelle;
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  TControlFile control = TControlFile::FromBytes(
+  TIniSnapshot control = TIniSnapshot::FromBytes(
       QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
   qsizetype total = 0;
   for (const TKeys& entry : kKeys) {

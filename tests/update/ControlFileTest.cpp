@@ -3,10 +3,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "update/ControlFile.h"
+#include "platform/IniSnapshot.h"
 #include "update/UpdateRules.h"
 
-using sonarelle::TControlFile;
+using sonarelle::TIniSnapshot;
 using namespace sonarelle::update_rules;
 
 namespace {
@@ -22,7 +22,7 @@ QString Expand(const QString& text) {
 }
 
 TEST(ControlFileTest, ReadsWithTheProfileSemantics) {
-  TControlFile control = TControlFile::FromBytes(
+  TIniSnapshot control = TIniSnapshot::FromBytes(
       "stray=before any section\n"
       "[Update]\r\n"
       "  NewVersion =  1.2.3.4  \r\n"
@@ -44,7 +44,7 @@ TEST(ControlFileTest, ReadsWithTheProfileSemantics) {
 }
 
 TEST(ControlFileTest, IntegersAreDecimalOrTheDefault) {
-  TControlFile control = TControlFile::FromBytes(
+  TIniSnapshot control = TIniSnapshot::FromBytes(
       "[files]\ncount= 12 \nneg=-1\nhex=0x10\ndollar=$10\ntail=12abc\nbig=99999999999\n"
       "empty=\n");
   EXPECT_EQ(control.ReadInteger("files", "count", 0), 12);
@@ -55,16 +55,16 @@ TEST(ControlFileTest, IntegersAreDecimalOrTheDefault) {
 }
 
 TEST(ControlFileTest, TextIsUtf8OrElseWindows1252) {
-  EXPECT_EQ(TControlFile::FromBytes("[u]\nd=Caf\xC3\xA9 \xE2\x82\xAC\n").ReadString("u", "d"),
+  EXPECT_EQ(TIniSnapshot::FromBytes("[u]\nd=Caf\xC3\xA9 \xE2\x82\xAC\n").ReadString("u", "d"),
             QString::fromUtf8("Caf\xC3\xA9 \xE2\x82\xAC"));
-  EXPECT_EQ(TControlFile::FromFile(Corpus("windows-1252.ini")).ReadString("update", "descr"),
+  EXPECT_EQ(TIniSnapshot::FromFile(Corpus("windows-1252.ini")).ReadString("update", "descr"),
             QString::fromUtf8("Caf\xC3\xA9 \xE2\x82\xAC sp\xC3\xA9"
                               "cial"));
-  EXPECT_EQ(TControlFile::FromFile(Corpus("missing.ini")).ReadString("update", "descr", "d"), "d");
+  EXPECT_EQ(TIniSnapshot::FromFile(Corpus("missing.ini")).ReadString("update", "descr", "d"), "d");
 }
 
 TEST(ControlFileTest, FileListOfARealControlFile) {
-  TControlFile control = TControlFile::FromFile(Corpus("version-update.ini"));
+  TIniSnapshot control = TIniSnapshot::FromFile(Corpus("version-update.ini"));
   TFileList files = ReadFileList(control, Expand);
   ASSERT_EQ(files.size(), 2U);
   const TFileDescription& program = files[0];
@@ -92,10 +92,10 @@ TEST(ControlFileTest, FileListOfARealControlFile) {
   EXPECT_EQ(language.Sha256, "");
 
   // A folder that already ends in a separator gets none added.
-  TFileList cab = ReadFileList(TControlFile::FromFile(Corpus("date-update.ini")), Expand);
+  TFileList cab = ReadFileList(TIniSnapshot::FromFile(Corpus("date-update.ini")), Expand);
   ASSERT_EQ(cab.size(), 1U);
   EXPECT_EQ(cab[0].TargetDir, "<{TMP}/unpack/>/");
-  cab = ReadFileList(TControlFile::FromFile(Corpus("date-update.ini")),
+  cab = ReadFileList(TIniSnapshot::FromFile(Corpus("date-update.ini")),
                      [](const QString& t) { return ExpandTokens(t, DefaultExpandToken); });
   EXPECT_EQ(cab[0].TargetDir, QDir::tempPath() + "/./unpack/");
   EXPECT_EQ(cab[0].Compressed, 1);
@@ -103,7 +103,7 @@ TEST(ControlFileTest, FileListOfARealControlFile) {
 
 TEST(ControlFileTest, FileCountsBeyondTheFileSectionsPresent) {
   // A gap inside the count stays an (empty) entry, in its place.
-  TFileList gap = ReadFileList(TControlFile::FromFile(Corpus("windows-1252.ini")), Expand);
+  TFileList gap = ReadFileList(TIniSnapshot::FromFile(Corpus("windows-1252.ini")), Expand);
   ASSERT_EQ(gap.size(), 3U);
   EXPECT_EQ(gap[0].NewVersion, "2,0,0,0");
   EXPECT_EQ(gap[1].URL, "");
@@ -111,17 +111,17 @@ TEST(ControlFileTest, FileCountsBeyondTheFileSectionsPresent) {
 
   // A huge count reads no more than the sections there are.
   TFileList huge = ReadFileList(
-      TControlFile::FromBytes("[files]\ncount=2000000000\n[file1]\nurl=a\n[file02]\n[file2x]\n"),
+      TIniSnapshot::FromBytes("[files]\ncount=2000000000\n[file1]\nurl=a\n[file02]\n[file2x]\n"),
       Expand);
   ASSERT_EQ(huge.size(), 1U);
   EXPECT_EQ(huge[0].URL, "<a>");
   // Nor more than ten thousand, however far the last section is numbered.
   EXPECT_EQ(
-      ReadFileList(TControlFile::FromBytes("[files]\ncount=2000000000\n[file20000000]\n"), Expand)
+      ReadFileList(TIniSnapshot::FromBytes("[files]\ncount=2000000000\n[file20000000]\n"), Expand)
           .size(),
       10000U);
   EXPECT_TRUE(
-      ReadFileList(TControlFile::FromBytes("[files]\ncount=-5\n[file1]\n"), Expand).empty());
+      ReadFileList(TIniSnapshot::FromBytes("[files]\ncount=-5\n[file1]\n"), Expand).empty());
 }
 
 }  // namespace

@@ -7,13 +7,14 @@
 
 namespace sonarelle {
 
-// The update control file, read once: its sections and keys with the profile semantics.
-// Reads touch no file and no shared state, so any thread may use its own copy.
-class TControlFile {
+// An INI file read once (the update control file, the language file): its sections and keys
+// with the profile semantics. Reads touch no file and no shared state, so any thread may use
+// its own copy.
+class TIniSnapshot {
  public:
-  // An unreadable file gives an empty control file.
-  static TControlFile FromFile(const QString& path);
-  static TControlFile FromBytes(const QByteArray& bytes);
+  // An unreadable file gives an empty snapshot.
+  static TIniSnapshot FromFile(const QString& path);
+  static TIniSnapshot FromBytes(const QByteArray& bytes);
 
   // A value with the profile semantics of IniProfile::ReadString (names without case,
   // trimmed, one pair of quotes removed, cut at kMaxValueLength); missing gives

@@ -1,4 +1,4 @@
-#include "update/ControlFile.h"
+#include "platform/IniSnapshot.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -17,7 +17,7 @@ constexpr char16_t kCp1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-// Control files are written by hand on many systems: UTF-8 when the bytes are valid UTF-8,
+// These files are written by hand on many systems: UTF-8 when the bytes are valid UTF-8,
 // otherwise the Windows-1252 the older editors saved. The parser reads UTF-8, so the text
 // is handed to it as UTF-8.
 QByteArray AsUtf8(const QByteArray& bytes) {
@@ -39,30 +39,30 @@ QString Folded(const QString& name) {
 
 }  // namespace
 
-TControlFile TControlFile::FromFile(const QString& path) {
+TIniSnapshot TIniSnapshot::FromFile(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return {};
   return FromBytes(file.readAll());
 }
 
-TControlFile TControlFile::FromBytes(const QByteArray& bytes) {
-  TControlFile control;
+TIniSnapshot TIniSnapshot::FromBytes(const QByteArray& bytes) {
+  TIniSnapshot snapshot;
   // The first section of a name and the first key of a name in it win; keys before the
   // first header and in later sections of a name already seen are not read.
   TKeys* current = nullptr;
   for (const IniText::TLine& line : IniText::SplitLines(AsUtf8(bytes)).lines) {
     if (auto section = IniText::SectionName(line.text)) {
       QString name = Folded(*section);
-      current = control.sections_.contains(name) ? nullptr : &control.sections_[name];
+      current = snapshot.sections_.contains(name) ? nullptr : &snapshot.sections_[name];
     } else if (auto key = IniText::KeyName(line.text); key && current) {
       QString name = Folded(*key);
       if (!current->contains(name)) current->insert(name, IniText::ValueOf(line.text));
     }
   }
-  return control;
+  return snapshot;
 }
 
-QString TControlFile::ReadString(const QString& section, const QString& key,
+QString TIniSnapshot::ReadString(const QString& section, const QString& key,
                                  const QString& defaultValue) const {
   QString result = defaultValue;
   auto keys = sections_.constFind(Folded(section));
@@ -73,7 +73,7 @@ QString TControlFile::ReadString(const QString& section, const QString& key,
   return result.left(IniProfile::kMaxValueLength);
 }
 
-int TControlFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const {
+int TIniSnapshot::ReadInteger(const QString& section, const QString& key, int defaultValue) const {
   QString text = ReadString(section, key).trimmed();
   // Decimal only: toInt with base 10 refuses "0x10", "$10", "12abc" and values out of range.
   bool ok = false;
@@ -81,7 +81,7 @@ int TControlFile::ReadInteger(const QString& section, const QString& key, int de
   return ok ? value : defaultValue;
 }
 
-QStringList TControlFile::Sections() const {
+QStringList TIniSnapshot::Sections() const {
   return sections_.keys();
 }
 
