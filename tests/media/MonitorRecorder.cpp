@@ -165,6 +165,17 @@ std::string Record(const char* source, std::size_t frames, std::chrono::millisec
   return client.Record(source, frames, Clock::now() + timeout, recording);
 }
 
+Recording RecordUntil(const char* source, std::size_t frames, std::chrono::milliseconds deadline,
+                      const std::function<bool(const Recording&)>& heard) {
+  const Clock::time_point end = Clock::now() + deadline;
+  Recording window;
+  do {
+    window = Recording();
+    if (!Record(source, frames, std::chrono::milliseconds(5000), &window).empty()) break;
+  } while (!heard(window) && Clock::now() < end);
+  return window;
+}
+
 double Rms(const std::vector<double>& samples) {
   double sum = 0.0;
   for (double x : samples) sum += x * x;

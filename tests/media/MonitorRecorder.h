@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ struct Recording {
 // after `timeout`.
 std::string Record(const char* source, std::size_t frames, std::chrono::milliseconds timeout,
                    Recording* recording);
+
+// Records windows of `frames` one after another until `heard` holds for one, or `deadline`
+// passes; the last window. A loaded machine may start a sound later than an idle one.
+Recording RecordUntil(const char* source, std::size_t frames, std::chrono::milliseconds deadline,
+                      const std::function<bool(const Recording&)>& heard);
 
 double Rms(const std::vector<double>& samples);
 
