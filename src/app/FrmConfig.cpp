@@ -15,6 +15,7 @@
 #include "platform/Exception.h"
 #include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
+#include "platform/NamedControl.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
 
@@ -30,36 +31,25 @@ constexpr int kMaxBufferSize = 10240;
 constexpr int kMaxNumBuffers = 80;
 
 QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, const QRect& place) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->setGeometry(place);
-  return label;
+  return AddNamed<QLabel>(parent, name, place, text);
 }
 
 QSlider* AddBar(QWidget* parent, const char* name, const QRect& place) {
-  auto* bar = new QSlider(Qt::Horizontal, parent);
-  bar->setObjectName(QString::fromLatin1(name));
+  auto* bar = AddNamed<QSlider>(parent, name, place, Qt::Horizontal);
   bar->setRange(0, kSteps);
   bar->setSingleStep(1);
   bar->setPageStep(1);
   bar->setTickPosition(QSlider::TicksBelow);
   bar->setTickInterval(1);
-  bar->setGeometry(place);
   return bar;
 }
 
 QRadioButton* AddRadio(QWidget* parent, const char* name, const char* text, const QRect& place) {
-  auto* radio = new QRadioButton(QString::fromLatin1(text), parent);
-  radio->setObjectName(QString::fromLatin1(name));
-  radio->setGeometry(place);
-  return radio;
+  return AddNamed<QRadioButton>(parent, name, place, QString::fromLatin1(text));
 }
 
 QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int x) {
-  auto* button = new QPushButton(QString::fromLatin1(text), parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(x, 250, 75, 25);
-  return button;
+  return AddNamed<QPushButton>(parent, name, {x, 250, 75, 25}, QString::fromLatin1(text));
 }
 
 // The sample-rate box's text as a decimal integer; raises the text's error otherwise.
@@ -97,31 +87,25 @@ TFrmConfig::TFrmConfig(QString configFile, std::function<QString()> productName)
   TrackBar2 = AddBar(this, "TrackBar2", {8, 98, 250, 24});
   Label7 = AddLabel(this, "Label7", QStringLiteral("80"), {264, 100, 48, 17});
 
-  suiRadioGroup1 = new QGroupBox(QStringLiteral("Channels"), this);
-  suiRadioGroup1->setObjectName(QStringLiteral("suiRadioGroup1"));
-  suiRadioGroup1->setGeometry(8, 130, 148, 48);
+  suiRadioGroup1 =
+      AddNamed<QGroupBox>(this, "suiRadioGroup1", {8, 130, 148, 48}, QStringLiteral("Channels"));
   suiRadioButton1 = AddRadio(suiRadioGroup1, "suiRadioButton1", "Mono", {10, 20, 60, 20});
   suiRadioButton2 = AddRadio(suiRadioGroup1, "suiRadioButton2", "Stereo", {74, 20, 68, 20});
-  suiRadioGroup2 = new QGroupBox(QStringLiteral("SampleBit"), this);
-  suiRadioGroup2->setObjectName(QStringLiteral("suiRadioGroup2"));
-  suiRadioGroup2->setGeometry(164, 130, 148, 48);
+  suiRadioGroup2 =
+      AddNamed<QGroupBox>(this, "suiRadioGroup2", {164, 130, 148, 48}, QStringLiteral("SampleBit"));
   suiRadioButton3 = AddRadio(suiRadioGroup2, "suiRadioButton3", "8   Bit", {10, 20, 60, 20});
   suiRadioButton4 = AddRadio(suiRadioGroup2, "suiRadioButton4", "16 Bit", {74, 20, 68, 20});
 
   Label1 = AddLabel(this, "Label1", QStringLiteral("Sample Rate"), {8, 190, 84, 17});
-  suiComboBox1 = new QComboBox(this);
-  suiComboBox1->setObjectName(QStringLiteral("suiComboBox1"));
+  suiComboBox1 = AddNamed<QComboBox>(this, "suiComboBox1", {96, 188, 120, 22});
   suiComboBox1->setEditable(true);
   suiComboBox1->setInsertPolicy(QComboBox::NoInsert);
   suiComboBox1->addItems({QStringLiteral("8000"), QStringLiteral("11025"), QStringLiteral("22025"),
                           QStringLiteral("44100")});
-  suiComboBox1->setGeometry(96, 188, 120, 22);
   Label8 = AddLabel(this, "Label8", QStringLiteral("HZ"), {222, 190, 40, 17});
   Label2 = AddLabel(this, "Label2", QStringLiteral("Byte Rate"), {8, 220, 84, 17});
-  suiEdit1 = new QLineEdit(this);
-  suiEdit1->setObjectName(QStringLiteral("suiEdit1"));
+  suiEdit1 = AddNamed<QLineEdit>(this, "suiEdit1", {96, 218, 120, 22});
   suiEdit1->setReadOnly(true);
-  suiEdit1->setGeometry(96, 218, 120, 22);
 
   suiButton1 = AddButton(this, "suiButton1", "&OK", 24);
   suiButton2 = AddButton(this, "suiButton2", "&Cancel", 122);

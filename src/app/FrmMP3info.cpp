@@ -7,6 +7,7 @@
 
 #include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
+#include "platform/NamedControl.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
 
@@ -21,17 +22,15 @@ TFrmMP3info::TFrmMP3info(QString configFile)
   setWindowTitle(QStringLiteral("MP3 Infomation Setting"));
   setFixedSize(kClientWidth, kClientHeight);
 
-  suiGroupBox1 = new QGroupBox(this);
-  suiGroupBox1->setObjectName(QStringLiteral("suiGroupBox1"));
-  suiGroupBox1->setGeometry(8, 8, 284, 148);
+  suiGroupBox1 = AddNamed<QGroupBox>(this, "suiGroupBox1", {8, 8, 284, 148});
   const auto row = [this](int index, const char* caption, QLabel*& label, QLineEdit*& edit) {
     const int y = 16 + index * 26;
-    label = new QLabel(QString::fromLatin1(caption), suiGroupBox1);
-    label->setObjectName(QStringLiteral("Label%1").arg(index + 1));
-    label->setGeometry(12, y + 2, 64, 17);
-    edit = new QLineEdit(suiGroupBox1);
-    edit->setObjectName(QStringLiteral("suiEdit%1").arg(index + 1));
-    edit->setGeometry(80, y, 192, 21);
+    label =
+        AddNamed<QLabel>(suiGroupBox1, QByteArray("Label").append(char('1' + index)).constData(),
+                         {12, y + 2, 64, 17}, QString::fromLatin1(caption));
+    edit = AddNamed<QLineEdit>(suiGroupBox1,
+                               QByteArray("suiEdit").append(char('1' + index)).constData(),
+                               {80, y, 192, 21});
   };
   row(0, "title", Label1, suiEdit1);
   row(1, "Artist", Label2, suiEdit2);
@@ -39,12 +38,9 @@ TFrmMP3info::TFrmMP3info(QString configFile)
   row(3, "Year", Label4, suiEdit4);
   row(4, "Comment", Label5, suiEdit5);
 
-  suiButton1 = new QPushButton(QStringLiteral("OK"), this);
-  suiButton1->setObjectName(QStringLiteral("suiButton1"));
-  suiButton1->setGeometry(56, 166, 75, 25);
-  suiButton2 = new QPushButton(QStringLiteral("Cancel"), this);
-  suiButton2->setObjectName(QStringLiteral("suiButton2"));
-  suiButton2->setGeometry(168, 166, 75, 25);
+  suiButton1 = AddNamed<QPushButton>(this, "suiButton1", {56, 166, 75, 25}, QStringLiteral("OK"));
+  suiButton2 =
+      AddNamed<QPushButton>(this, "suiButton2", {168, 166, 75, 25}, QStringLiteral("Cancel"));
 
   connect(suiButton1, &QPushButton::clicked, this,
           [this] { RunGuarded([this] { suiButton1Click(); }); });
