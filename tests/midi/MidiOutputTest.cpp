@@ -50,6 +50,13 @@ std::vector<double> ListenFor(const std::function<bool(const std::vector<double>
       .left;
 }
 
+// Whether a note already sounds in the first 50 ms of the window: then the whole window
+// holds it, and its pitch can be read to the hertz.
+bool SoundsFromTheStart(const std::vector<double>& heard) {
+  return heard.size() >= std::size_t(kRate / 20) &&
+         monitor_recorder::Rms({heard.begin(), heard.begin() + std::ptrdiff_t(kRate / 20)}) > 0.01;
+}
+
 // The left channel of what the speakers play next, for `ms`.
 std::vector<double> Listen(int ms) {
   Recording recording;
@@ -102,8 +109,7 @@ TEST(MidiOutputSound, NoteSilenceAndChordOnTheSpeakers) {
   out.SendShort(0xC0, kRecorder, 0);
   out.SendShort(0x90, 69, 100);
   Pump(300);
-  const std::vector<double> a4 = ListenFor(
-      [](const std::vector<double>& heard) { return monitor_recorder::Rms(heard) > 0.01; });
+  const std::vector<double> a4 = ListenFor(SoundsFromTheStart);
   EXPECT_GT(monitor_recorder::Rms(a4), 0.01);
   EXPECT_NEAR(PeakHz(a4), 440.0, 4.0);  // a semitone is 25 Hz away
 
@@ -148,7 +154,9 @@ TEST(MidiOutputSound, AnIdleSynthesizerClosesItsStreamAndStillPlaysTheNextNote) 
   out.SendShort(0xC0, kRecorder, 0);
   out.SendShort(0x90, 69, 100);
   Pump(300);
-  EXPECT_NEAR(PeakHz(Listen(500)), 440.0, 4.0);
+  // The reopened stream may start late.
+  const std::vector<double> a4 = ListenFor(SoundsFromTheStart);
+  EXPECT_NEAR(PeakHz(a4), 440.0, 4.0);
   AllNotesOff(out);
 }
 
