@@ -11,6 +11,7 @@
 
 #include "platform/MixerDriver.h"
 #include "platform/PulseMainloop.h"
+#include "platform/TakeMixChoice.h"
 
 namespace sonarelle {
 
@@ -20,6 +21,9 @@ namespace {
 // time it is seen by a handle, and its volume control has the same number.
 constexpr std::uint32_t kSinkLineId = 0xFFFF0000;
 constexpr std::uint32_t kRecordingLineId = 0xFFFF0001;
+constexpr std::uint32_t kTakeMixLineId = 0xFFFF0002;
+// The recording-source panel shows the first nine sources; the take mix must be among them.
+constexpr std::size_t kPanelSources = 9;
 constexpr std::uint32_t kFirstSourceId = 0x1000;
 constexpr std::uint32_t kSinkVolumeId = 1;
 constexpr std::uint32_t kSinkMuteId = 2;
@@ -269,6 +273,15 @@ class OpenMixer {
       if (items != sources_.size()) {
         return MMSYSERR_INVALPARAM;
       }
+      if (take_mix::Chosen()) {
+        values.assign(std::size_t{channels} * items, 0);
+        for (std::uint32_t i = 0; i < items; ++i) {
+          if (sources_[i].takeMix) {
+            std::fill_n(values.begin() + std::ptrdiff_t{i} * channels, channels, 1U);
+          }
+        }
+        return MMSYSERR_NOERROR;
+      }
       ServerFacts facts;
       if (!ReadServer(loop_, context, facts)) {
         return ServerError(PA_ERR_TIMEOUT);
@@ -279,6 +292,10 @@ class OpenMixer {
           std::fill_n(values.begin() + std::ptrdiff_t{i} * channels, channels, 1U);
         }
       }
+      return MMSYSERR_NOERROR;
+    }
+    if (controlId == kTakeMixLineId) {
+      values.assign(channels, take_mix::VoiceLevel());
       return MMSYSERR_NOERROR;
     }
     Device device;
@@ -336,8 +353,16 @@ class OpenMixer {
       if (item >= items) {
         return MMSYSERR_NOERROR;
       }
+      if (sources_[item].takeMix) {
+        return ChooseTakeMix(context);
+      }
+      take_mix::SetChosen(false);
       return Answer(pa_context_set_default_source(context, sources_[item].name.c_str(),
                                                   &OpenMixer::OnSuccess, &success_));
+    }
+    if (controlId == kTakeMixLineId) {
+      take_mix::SetVoiceLevel(values[0]);
+      return MMSYSERR_NOERROR;
     }
     Device device;
     if (const MMRESULT result = ReadControlDevice(context, controlId, device);
@@ -364,7 +389,34 @@ class OpenMixer {
     std::uint32_t lineId = 0;
     std::uint32_t channels = 0;
     QString description;
+    bool monitor = false;
+    bool takeMix = false;  // the program's own source, not the server's
   };
+
+  // The voice comes from the server's default source, which must then be a microphone or a
+  // line input rather than a monitor of the speakers.
+  MMRESULT ChooseTakeMix(pa_context* context) {
+    ServerFacts facts;
+    if (!ReadServer(loop_, context, facts)) {
+      return ServerError(PA_ERR_TIMEOUT);
+    }
+    const auto isDefault = [&](const Source& s) { return s.name == facts.defaultSource; };
+    const auto current = std::find_if(sources_.begin(), sources_.end(), isDefault);
+    if (current == sources_.end() || current->monitor) {
+      const auto input = std::find_if(sources_.begin(), sources_.end(),
+                                      [](const Source& s) { return !s.monitor && !s.takeMix; });
+      if (input == sources_.end()) {
+        return ServerError(PA_ERR_NOENTITY);
+      }
+      if (const MMRESULT result = Answer(pa_context_set_default_source(
+              context, input->name.c_str(), &OpenMixer::OnSuccess, &success_));
+          result != MMSYSERR_NOERROR) {
+        return result;
+      }
+    }
+    take_mix::SetChosen(true);
+    return MMSYSERR_NOERROR;
+  }
 
   const Source* FindSource(std::uint32_t lineId) const {
     const auto found = std::find_if(sources_.begin(), sources_.end(),
@@ -424,8 +476,16 @@ class OpenMixer {
       if (fresh) {
         ++nextId_;
       }
-      sources_.push_back({device.name, id->second, device.volume.channels, device.description});
+      sources_.push_back(
+          {device.name, id->second, device.volume.channels, device.description, device.monitor});
       sourceVolumes_[device.name] = device.volume;
+    }
+    // After the server's sources, but never beyond what the panel shows; only with an input
+    // for the voice.
+    if (std::any_of(sources_.begin(), sources_.end(), [](const Source& s) { return !s.monitor; })) {
+      const std::size_t at = std::min(sources_.size(), kPanelSources - 1);
+      sources_.insert(sources_.begin() + static_cast<std::ptrdiff_t>(at),
+                      Source{{}, kTakeMixLineId, 1, take_mix::kSourceName, false, true});
     }
     return MMSYSERR_NOERROR;
   }

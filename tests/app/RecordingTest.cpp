@@ -423,13 +423,14 @@ QString Pactl(const QStringList& arguments) {
 }
 
 TEST_F(RecordingTest, ThePanelChoosesTheSourceOfTheTakeAndTheMasterSetsTheSpeakers) {
-  // The rig's sources: the two sine sources, then the speakers' monitor.
+  // The rig's sources: the two sine sources, then the speakers' monitor, then the take mix.
   const QStringList names = {"radioboxtemp0", "radioboxtemp1", "radioboxtemp2"};
   auto* mic = main_->findChild<QRadioButton*>(names[0]);
   auto* line = main_->findChild<QRadioButton*>(names[1]);
   auto* monitor = main_->findChild<QRadioButton*>(names[2]);
   ASSERT_TRUE(mic && line && monitor);
-  EXPECT_EQ(main_->findChild<QRadioButton*>("radioboxtemp3"), nullptr);
+  EXPECT_EQ(main_->findChild<QRadioButton*>("radioboxtemp3")->toolTip(), "Voice and accompaniment");
+  EXPECT_EQ(main_->findChild<QRadioButton*>("radioboxtemp4"), nullptr);
   EXPECT_EQ(mic->toolTip(), "Sine source at 440 Hz");
   EXPECT_TRUE(monitor->toolTip().startsWith("Monitor of")) << monitor->toolTip().toStdString();
   // A long name ends before its slider.
@@ -467,6 +468,8 @@ TEST_F(RecordingTest, ThePanelChoosesTheSourceOfTheTakeAndTheMasterSetsTheSpeake
     TFrmMain crowded;
     EXPECT_EQ(crowded.findChildren<QRadioButton*>().size(), 9);
     EXPECT_EQ(crowded.findChild<QRadioButton*>("radioboxtemp8")->pos(), QPoint(29, 89));
+    EXPECT_EQ(crowded.findChild<QRadioButton*>("radioboxtemp8")->toolTip(),
+              "Voice and accompaniment");
   }
   for (const QString& module : modules) Pactl({"unload-module", module});
 

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include "platform/MixerDriver.h"
+#include "platform/TakeMixChoice.h"
 #include "support/SilentServer.h"
 
 using namespace sonarelle;
@@ -100,8 +101,11 @@ TEST(PulseMixerTree, SinkAndRecordingSourcesAsTheRigHasThem) {
   MixerLine recording;
   ASSERT_EQ(PulseMixerDriver().GetDestinationLine(mixer.handle, 1, recording), MMSYSERR_NOERROR);
   EXPECT_EQ(recording.name, QStringLiteral("Recording"));
-  ASSERT_EQ(recording.connections, 3U);
-  std::vector<MixerLine> sources(3);
+  // The server's sources, then the program's own take mix.
+  ASSERT_EQ(recording.connections, 4U);
+  std::vector<MixerLine> sources(4);
+  ASSERT_EQ(PulseMixerDriver().GetSourceLine(mixer.handle, 1, 3, sources[3]), MMSYSERR_NOERROR);
+  EXPECT_EQ(sources[3].name, take_mix::kSourceName);
   const char* const order[] = {"mic", "line", "speakers.monitor"};
   for (std::uint32_t s = 0; s < 3; ++s) {
     ASSERT_EQ(PulseMixerDriver().GetSourceLine(mixer.handle, 1, s, sources[s]), MMSYSERR_NOERROR);
@@ -114,11 +118,11 @@ TEST(PulseMixerTree, SinkAndRecordingSourcesAsTheRigHasThem) {
   ASSERT_EQ(mux.size(), 1U);
   EXPECT_EQ(mux[0].controlType, MIXERCONTROL_CONTROLTYPE_MUX);
   EXPECT_EQ(mux[0].controlFlags, MIXERCONTROL_CONTROLF_UNIFORM | MIXERCONTROL_CONTROLF_MULTIPLE);
-  ASSERT_EQ(mux[0].items, 3U);
+  ASSERT_EQ(mux[0].items, 4U);
   std::vector<MixerListText> texts;
-  ASSERT_EQ(PulseMixerDriver().GetControlListText(mixer.handle, mux[0].controlId, 1, 3, texts),
+  ASSERT_EQ(PulseMixerDriver().GetControlListText(mixer.handle, mux[0].controlId, 1, 4, texts),
             MMSYSERR_NOERROR);
-  ASSERT_EQ(texts.size(), 3U);
+  ASSERT_EQ(texts.size(), 4U);
   const QString defaultSource = Pactl({QStringLiteral("get-default-source")});
   const auto selected = Values(mixer.handle, mux[0], 1);
   for (std::size_t s = 0; s < 3; ++s) {
@@ -171,12 +175,41 @@ TEST_F(PulseMixerWrites, MuxItemChoosesTheDefaultSourceAndAllZeroKeepsIt) {
   MixerLine recording;
   ASSERT_EQ(PulseMixerDriver().GetDestinationLine(mixer.handle, 1, recording), MMSYSERR_NOERROR);
   const MixerControl mux = Controls(mixer.handle, recording.lineId)[0];
-  ASSERT_EQ(Set(mixer.handle, mux, {0, 1, 0}), MMSYSERR_NOERROR);
+  ASSERT_EQ(Set(mixer.handle, mux, {0, 1, 0, 0}), MMSYSERR_NOERROR);
   EXPECT_EQ(Pactl({QStringLiteral("get-default-source")}), QStringLiteral("line"));
-  ASSERT_EQ(Set(mixer.handle, mux, {0, 0, 0}), MMSYSERR_NOERROR);
+  ASSERT_EQ(Set(mixer.handle, mux, {0, 0, 0, 0}), MMSYSERR_NOERROR);
   EXPECT_EQ(Pactl({QStringLiteral("get-default-source")}), QStringLiteral("line"));
-  ASSERT_EQ(Set(mixer.handle, mux, {1, 0, 0}), MMSYSERR_NOERROR);
+  ASSERT_EQ(Set(mixer.handle, mux, {1, 0, 0, 0}), MMSYSERR_NOERROR);
   EXPECT_EQ(Pactl({QStringLiteral("get-default-source")}), QStringLiteral("mic"));
+}
+
+TEST_F(PulseMixerWrites, TheTakeMixIsChosenBesideAMicrophoneAndKeepsTheVoiceLevel) {
+  Opened mixer;
+  MixerLine recording;
+  ASSERT_EQ(PulseMixerDriver().GetDestinationLine(mixer.handle, 1, recording), MMSYSERR_NOERROR);
+  const MixerControl mux = Controls(mixer.handle, recording.lineId)[0];
+  // From a monitor, the voice moves to the first input; a chosen input stays.
+  ASSERT_EQ(Set(mixer.handle, mux, {0, 0, 1, 0}), MMSYSERR_NOERROR);
+  ASSERT_EQ(Set(mixer.handle, mux, {0, 0, 0, 1}), MMSYSERR_NOERROR);
+  EXPECT_TRUE(take_mix::Chosen());
+  EXPECT_EQ(Pactl({QStringLiteral("get-default-source")}), QStringLiteral("mic"));
+  EXPECT_EQ(Values(mixer.handle, mux, 1), (std::vector<std::uint32_t>{0, 0, 0, 1}));
+  ASSERT_EQ(Set(mixer.handle, mux, {0, 1, 0, 0}), MMSYSERR_NOERROR);
+  ASSERT_EQ(Set(mixer.handle, mux, {0, 0, 0, 1}), MMSYSERR_NOERROR);
+  EXPECT_EQ(Pactl({QStringLiteral("get-default-source")}), QStringLiteral("line"));
+
+  MixerLine takeMix;
+  ASSERT_EQ(PulseMixerDriver().GetSourceLine(mixer.handle, 1, 3, takeMix), MMSYSERR_NOERROR);
+  const MixerControl level = Controls(mixer.handle, takeMix.lineId)[0];
+  ASSERT_EQ(Set(mixer.handle, level, {20000}), MMSYSERR_NOERROR);
+  EXPECT_EQ(take_mix::VoiceLevel(), 20000U);
+  EXPECT_EQ(Values(mixer.handle, level, 1), std::vector<std::uint32_t>{20000});
+
+  // A plain source again: the take mix is no longer chosen.
+  ASSERT_EQ(Set(mixer.handle, mux, {1, 0, 0, 0}), MMSYSERR_NOERROR);
+  EXPECT_FALSE(take_mix::Chosen());
+  EXPECT_EQ(Values(mixer.handle, mux, 1), (std::vector<std::uint32_t>{1, 0, 0, 0}));
+  take_mix::SetVoiceLevel(65535);
 }
 
 TEST_F(PulseMixerWrites, ChangesMadeElsewhereArriveAsNotifications) {
