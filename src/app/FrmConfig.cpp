@@ -11,11 +11,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 
 #include "platform/Exception.h"
 #include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
 #include "platform/NamedControl.h"
+#include "platform/TakeMixChoice.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
 
@@ -48,8 +50,16 @@ QRadioButton* AddRadio(QWidget* parent, const char* name, const char* text, cons
   return AddNamed<QRadioButton>(parent, name, place, QString::fromLatin1(text));
 }
 
+QSpinBox* AddSpin(QWidget* parent, const char* name, int low, int high, const char* suffix,
+                  const QRect& place) {
+  auto* spin = AddNamed<QSpinBox>(parent, name, place);
+  spin->setRange(low, high);
+  spin->setSuffix(QString::fromLatin1(suffix));
+  return spin;
+}
+
 QPushButton* AddButton(QWidget* parent, const char* name, const char* text, int x) {
-  return AddNamed<QPushButton>(parent, name, {x, 250, 75, 25}, QString::fromLatin1(text));
+  return AddNamed<QPushButton>(parent, name, {x, 338, 75, 25}, QString::fromLatin1(text));
 }
 
 // The sample-rate box's text as a decimal integer; raises the text's error otherwise.
@@ -107,6 +117,17 @@ TFrmConfig::TFrmConfig(QString configFile, std::function<QString()> productName)
   suiEdit1 = AddNamed<QLineEdit>(this, "suiEdit1", {96, 218, 120, 22});
   suiEdit1->setReadOnly(true);
 
+  MixGroup = AddNamed<QGroupBox>(this, "MixGroup", {8, 246, 304, 84}, take_mix::kSourceName);
+  Label9 = AddLabel(MixGroup, "Label9", QStringLiteral("Accompaniment level"), {10, 20, 150, 17});
+  MixLevelEdit = AddSpin(MixGroup, "MixLevelEdit", 0, 100, " %", {200, 18, 94, 22});
+  Label10 = AddLabel(MixGroup, "Label10", QStringLiteral("Offset"), {10, 42, 150, 17});
+  MixOffsetEdit = AddSpin(MixGroup, "MixOffsetEdit", -take_mix::kOffsetLimitMs,
+                          take_mix::kOffsetLimitMs, " ms", {200, 40, 94, 22});
+  MixOffsetEdit->setToolTip(
+      QStringLiteral("Added to the delay the sound server reports: more when the voice sits "
+                     "late on the beat in a take, less when it sits early."));
+  LatencyLabel = AddLabel(MixGroup, "LatencyLabel", QString(), {10, 64, 288, 17});
+
   suiButton1 = AddButton(this, "suiButton1", "&OK", 24);
   suiButton2 = AddButton(this, "suiButton2", "&Cancel", 122);
   suiButton3 = AddButton(this, "suiButton3", "&Default", 220);
@@ -141,6 +162,8 @@ void TFrmConfig::LoadLanguage(const TIniSnapshot& texts) {
   Label2->setText(text("label2", Label2->text()));
   Label4->setText(text("label4", Label4->text()));
   Label5->setText(text("label5", Label5->text()));
+  Label9->setText(text("label9", Label9->text()));
+  Label10->setText(text("label10", Label10->text()));
   suiButton1->setText(text("suiButton1", suiButton1->text()));
   suiButton2->setText(text("suiButton2", suiButton2->text()));
   suiButton3->setText(text("suiButton3", suiButton3->text()));
@@ -162,7 +185,19 @@ void TFrmConfig::FormActivate() {
   suiComboBox1->setEditText(QString::number(sampleRate));
   (channels == 1 ? suiRadioButton1 : suiRadioButton2)->setChecked(true);
   (sampleBit == 8 ? suiRadioButton3 : suiRadioButton4)->setChecked(true);
+  MixLevelEdit->setValue(read(Keys::kMixLevel, Keys::kMixLevelDefault));
+  MixOffsetEdit->setValue(read(Keys::kMixOffset, Keys::kMixOffsetDefault));
   RecomputeByteRate();
+  ShowLatencies();
+}
+
+void TFrmConfig::ShowLatencies() {
+  const take_mix::Latencies measured = take_mix::MeasureLatencies();
+  LatencyLabel->setText(measured.known
+                            ? QStringLiteral("Server: microphone %1 ms, speakers %2 ms")
+                                  .arg(measured.inputMs, 0, 'f', 1)
+                                  .arg(measured.outputMs, 0, 'f', 1)
+                            : QStringLiteral("Server: latencies unknown (no sound server)"));
 }
 
 void TFrmConfig::RecomputeByteRate() {
@@ -200,6 +235,8 @@ void TFrmConfig::suiButton1Click() {
   write(Keys::kChannels, channels);
   write(Keys::kSampleBit, sampleBit);
   write(Keys::kSampleRate, sampleRate);
+  write(Keys::kMixLevel, MixLevelEdit->value());
+  write(Keys::kMixOffset, MixOffsetEdit->value());
   hide();
 }
 
@@ -209,6 +246,8 @@ void TFrmConfig::suiButton3Click() {
   suiRadioButton2->setChecked(true);
   suiRadioButton4->setChecked(true);
   suiComboBox1->setEditText(QStringLiteral("44100"));
+  MixLevelEdit->setValue(Keys::kMixLevelDefault);
+  MixOffsetEdit->setValue(Keys::kMixOffsetDefault);
   // The field shows the defaults' rate at once, not only after the next change.
   RunGuarded([this] { RecomputeByteRate(); });
 }

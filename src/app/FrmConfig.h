@@ -12,6 +12,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 
 namespace sonarelle {
 
@@ -22,7 +23,7 @@ class TIniSnapshot;
 class TFrmConfig : public QWidget {
  public:
   static constexpr int kClientWidth = 320;
-  static constexpr int kClientHeight = 284;
+  static constexpr int kClientHeight = 372;
   // The rates the recorder records at; others would be clamped to these ends unasked.
   static constexpr int kMinSampleRate = 8000;
   static constexpr int kMaxSampleRate = 100000;
@@ -52,9 +53,17 @@ class TFrmConfig : public QWidget {
   QRadioButton* suiRadioButton4 = nullptr;  // "16 Bit"
   QComboBox* suiComboBox1 = nullptr;        // sample rate
   QLineEdit* suiEdit1 = nullptr;            // byte rate
-  QPushButton* suiButton1 = nullptr;        // OK
-  QPushButton* suiButton2 = nullptr;        // Cancel
-  QPushButton* suiButton3 = nullptr;        // Default
+  // The "Voice and accompaniment" recording source: the accompaniment's level, this
+  // machine's offset and the latencies the sound server reports.
+  QGroupBox* MixGroup = nullptr;
+  QLabel* Label9 = nullptr;   // "Accompaniment level"
+  QLabel* Label10 = nullptr;  // "Offset"
+  QSpinBox* MixLevelEdit = nullptr;
+  QSpinBox* MixOffsetEdit = nullptr;
+  QLabel* LatencyLabel = nullptr;
+  QPushButton* suiButton1 = nullptr;  // OK
+  QPushButton* suiButton2 = nullptr;  // Cancel
+  QPushButton* suiButton3 = nullptr;  // Default
 
  protected:
   bool event(QEvent* event) override;
@@ -64,6 +73,7 @@ class TFrmConfig : public QWidget {
   void suiButton1Click();
   void suiButton3Click();
   void RecomputeByteRate();
+  void ShowLatencies();
 
   QString configFile_;
   std::function<QString()> productName_;

@@ -26,6 +26,7 @@
 #include "platform/Exception.h"
 #include "platform/MessageBoxes.h"
 #include "platform/TakeFolder.h"
+#include "platform/TakeMixChoice.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
 
@@ -128,6 +129,10 @@ void TFrmMain::N31Click() {
                                                     Keys::kNumBuffers, Keys::kNumBuffersDefault);
   const int bufferSize = SettingsStore::ReadInteger(FConfigFile, Keys::kRecorderSection,
                                                     Keys::kBufferSize, Keys::kBufferSizeDefault);
+  take_mix::SetAccompanimentLevel(SettingsStore::ReadInteger(
+      FConfigFile, Keys::kRecorderSection, Keys::kMixLevel, Keys::kMixLevelDefault));
+  take_mix::SetOffsetMs(SettingsStore::ReadInteger(FConfigFile, Keys::kRecorderSection,
+                                                   Keys::kMixOffset, Keys::kMixOffsetDefault));
   MMWaveRecorder1->SetSampleRate(rate);
   MMWaveRecorder1->SetBitLength(bits > 8 ? b16Bit : b8Bit);
   MMWaveRecorder1->SetMode(channels == 1 ? mMono : mStereo);

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "platform/PulseMainloop.h"
+#include "platform/PulseTakeMix.h"
+#include "platform/TakeMixChoice.h"
 #include "platform/WaveInDriver.h"
 
 namespace sonarelle {
@@ -29,6 +31,8 @@ MMRESULT ServerError(int error) {
 struct Capture {
   WaveInHandle handle = 0;
   pa_stream* stream = nullptr;
+  // Instead of `stream`, the voice and the program's accompaniment mixed.
+  std::unique_ptr<PulseTakeMix> mix;
   WaveInNotify notify;
   std::deque<WaveInBuffer> queue;
   std::uint32_t filled = 0;  // bytes in queue.front()
@@ -103,8 +107,14 @@ struct Capture {
     }
   }
 
+  pa_stream* Stream() const { return mix ? mix->Voice() : stream; }
+
   // Takes everything the stream has readable; the loop's lock is held.
   void Read() {
+    if (mix) {
+      mix->Flush();
+      return;
+    }
     for (;;) {
       const std::size_t readable = pa_stream_readable_size(stream);
       if (readable == 0 || readable == static_cast<std::size_t>(-1)) {
@@ -127,16 +137,19 @@ struct Capture {
 
   // Called on the server thread: a source that goes away or a dead server fails the stream.
   static void OnState(pa_stream* stream, void* user) {
-    auto* self = static_cast<Capture*>(user);
     const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (self->closing || self->failed ||
-        (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED)) {
+    if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+      const int error = pa_context_errno(pa_stream_get_context(stream));
+      static_cast<Capture*>(user)->Fail(error != PA_OK ? error : PA_ERR_KILLED);
+    }
+  }
+
+  void Fail(int error) {
+    if (closing || failed) {
       return;
     }
-    self->failed = true;
-    const int error = pa_context_errno(pa_stream_get_context(stream));
-    self->notify(MM_WIM_FAILED, self->handle, nullptr,
-                 ServerError(error != PA_OK ? error : PA_ERR_KILLED));
+    failed = true;
+    notify(MM_WIM_FAILED, handle, nullptr, ServerError(error));
   }
 };
 
@@ -258,32 +271,14 @@ class PulseWaveIn final : public WaveInDriver {
     capture->notify = notify;
     capture->frame = pa_frame_size(&sampleSpec);
     capture->silence = sampleSpec.format == PA_SAMPLE_U8 ? static_cast<char>(0x80) : 0;
-    capture->stream = pa_stream_new(context, "Recording", &sampleSpec, nullptr);
-    if (capture->stream == nullptr) {
-      return ServerError(pa_context_errno(context));
-    }
-    pa_stream_set_read_callback(capture->stream, &Capture::OnRead, capture.get());
-    pa_stream_set_state_callback(capture->stream, &Capture::OnState, capture.get());
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(-1);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleSpec));
-    // A chosen source is kept: when it goes away the recording fails instead of moving on
-    // to another source unnoticed.
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
-    if (deviceId >= 0) {
-      flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
-    }
-    const char* source =
-        deviceId >= 0 ? sources_[static_cast<std::size_t>(deviceId)].c_str() : nullptr;
-    if (pa_stream_connect_record(capture->stream, source, &attr, flags) < 0) {
-      error = pa_context_errno(context);
+    error = deviceId == -1 && take_mix::Chosen()
+                ? ConnectMix(*capture, context, sampleSpec)
+                : ConnectSource(*capture, context, sampleSpec, deviceId, sources_);
+    if (error != PA_OK) {
       Disconnect(*capture);
       return ServerError(error);
     }
-    pa_stream* stream = capture->stream;
+    pa_stream* stream = capture->Stream();
     const bool settled = loop_.Wait(
         [stream] {
           const pa_stream_state_t state = pa_stream_get_state(stream);
@@ -294,6 +289,9 @@ class PulseWaveIn final : public WaveInDriver {
       error = settled ? pa_context_errno(context) : PA_ERR_TIMEOUT;
       Disconnect(*capture);
       return ServerError(error);
+    }
+    if (PulseTakeMix* mix = capture->mix.get()) {
+      loop_.Wait([mix] { return mix->Settled(); }, kConnectTimeout);
     }
     *handle = capture->handle;
     Capture& opened = *capture;
@@ -402,7 +400,10 @@ class PulseWaveIn final : public WaveInDriver {
     capture->stopped = true;
     // What the server still holds is older than anything recorded after a restart.
     if (!capture->failed) {
-      loop_.Finish(pa_stream_flush(capture->stream, nullptr, nullptr));
+      loop_.Finish(pa_stream_flush(capture->Stream(), nullptr, nullptr));
+    }
+    if (capture->mix) {
+      capture->mix->DropVoice();
     }
     capture->pending.clear();
     while (!capture->queue.empty()) {
@@ -435,7 +436,18 @@ class PulseWaveIn final : public WaveInDriver {
     if (capture->failed) {
       return cork ? MMSYSERR_NOERROR : ServerError(PA_ERR_KILLED);
     }
-    if (!loop_.Finish(pa_stream_cork(capture->stream, cork ? 1 : 0, nullptr, nullptr))) {
+    // The take mix's streams keep running; its take has a start and an end in time.
+    if (PulseTakeMix* mix = capture->mix.get()) {
+      if (!cork) {
+        mix->Start();
+        return MMSYSERR_NOERROR;
+      }
+      mix->Stop();
+      loop_.Wait([mix] { return mix->Complete(); }, kConnectTimeout);
+      mix->Flush();
+      return MMSYSERR_NOERROR;
+    }
+    if (!loop_.Finish(pa_stream_cork(capture->Stream(), cork ? 1 : 0, nullptr, nullptr))) {
       return ServerError(PA_ERR_TIMEOUT);
     }
     return MMSYSERR_NOERROR;
@@ -463,8 +475,46 @@ class PulseWaveIn final : public WaveInDriver {
     }
   }
 
+  // A record stream on one source (the default one for -1); PA_OK or a server error.
+  static int ConnectSource(Capture& capture, pa_context* context, const pa_sample_spec& spec,
+                           int deviceId, const std::vector<std::string>& sources) {
+    capture.stream = pa_stream_new(context, "Recording", &spec, nullptr);
+    if (capture.stream == nullptr) {
+      return pa_context_errno(context);
+    }
+    pa_stream_set_read_callback(capture.stream, &Capture::OnRead, &capture);
+    pa_stream_set_state_callback(capture.stream, &Capture::OnState, &capture);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(-1);
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    attr.minreq = static_cast<std::uint32_t>(-1);
+    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    // A chosen source is kept: when it goes away the recording fails instead of moving on
+    // to another source unnoticed.
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    if (deviceId >= 0) {
+      flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
+    }
+    const char* source =
+        deviceId >= 0 ? sources[static_cast<std::size_t>(deviceId)].c_str() : nullptr;
+    return pa_stream_connect_record(capture.stream, source, &attr, flags) < 0
+               ? pa_context_errno(context)
+               : PA_OK;
+  }
+
+  // The microphone with the program's own accompaniment; PA_OK or a server error.
+  static int ConnectMix(Capture& capture, pa_context* context, const pa_sample_spec& spec) {
+    Capture* target = &capture;
+    capture.mix = std::make_unique<PulseTakeMix>(
+        context, spec, [target](const char* data, std::size_t size) { target->Feed(data, size); },
+        [target](int error) { target->Fail(error); });
+    return capture.mix->Connect();
+  }
+
   void Disconnect(Capture& capture) {
     capture.closing = true;
+    capture.mix.reset();
     if (capture.stream == nullptr) {
       return;
     }

@@ -16,6 +16,12 @@ inline constexpr const char* kNumBuffers = "numbuffers";
 inline constexpr int kNumBuffersDefault = 20;
 inline constexpr const char* kBufferSize = "buffersize";
 inline constexpr int kBufferSizeDefault = 4096;
+// The "Voice and accompaniment" source: the accompaniment's level in percent, and the
+// milliseconds added to the delay the sound server reports (per machine).
+inline constexpr const char* kMixLevel = "mixlevel";
+inline constexpr int kMixLevelDefault = 100;
+inline constexpr const char* kMixOffset = "mixoffset";
+inline constexpr int kMixOffsetDefault = 0;
 
 inline constexpr const char* kMp3InfoSection = "mp3_info";
 inline constexpr const char* kTitle = "title";

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -75,7 +76,7 @@ TEST_F(SettingsDialogsTest, ConfigShowsTheStoredValuesAtEachActivationAndOkWrite
   EXPECT_FALSE(config.isVisible());
   EXPECT_EQ(ConfigText(),
             "[recorder_setting]\nsamplerate=22050\nsamplebit=16\nchannels=2\nbuffersize=768\n"
-            "numbuffers=20\n");
+            "numbuffers=20\nmixlevel=100\nmixoffset=0\n");
 }
 
 TEST_F(SettingsDialogsTest, ConfigOkWritesTheUsersChoiceInOrderCancelNothingDefaultOnlyTheForm) {
@@ -109,10 +110,15 @@ TEST_F(SettingsDialogsTest, ConfigOkWritesTheUsersChoiceInOrderCancelNothingDefa
   config.suiRadioButton1->click();
   config.suiRadioButton3->click();
   config.suiComboBox1->setEditText("96000");
+  // The take mix's settings come after the recording format's, and show the server's view.
+  config.MixLevelEdit->setValue(70);
+  config.MixOffsetEdit->setValue(-12);
+  EXPECT_TRUE(config.LatencyLabel->text().startsWith("Server: microphone "))
+      << config.LatencyLabel->text().toStdString();
   config.suiButton1->click();
   EXPECT_EQ(ConfigText(),
             "[recorder_setting]\nbuffersize=10240\nnumbuffers=2\nchannels=1\nsamplebit=8\n"
-            "samplerate=96000\n");
+            "samplerate=96000\nmixlevel=70\nmixoffset=-12\n");
 }
 
 TEST_F(SettingsDialogsTest, ConfigRefusesInputThatBreaksATakeAndStoresNothing) {

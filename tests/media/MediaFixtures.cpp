@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -82,8 +83,9 @@ QStringList ToneSource(double hz, double seconds) {
 
 }  // namespace
 
-void WriteToneWav(const QString& path, double leftHz, double rightHz, double seconds) {
-  const auto frames = static_cast<std::uint32_t>(std::lround(seconds * kRate));
+void WriteStereoWav(const QString& path, const std::vector<double>& left,
+                    const std::vector<double>& right) {
+  const auto frames = static_cast<std::uint32_t>(std::max(left.size(), right.size()));
   const std::uint32_t dataBytes = frames * 4;
   QByteArray out;
   out.append("RIFF");
@@ -99,13 +101,25 @@ void WriteToneWav(const QString& path, double leftHz, double rightHz, double sec
   out.append("data");
   AppendLe(&out, dataBytes, 4);
   for (std::uint32_t i = 0; i < frames; ++i) {
-    const double t = static_cast<double>(i) / kRate;
-    for (double hz : {leftHz, rightHz}) {
-      const double v = hz > 0 ? 0.5 * std::sin(2 * std::numbers::pi * hz * t) : 0.0;
-      AppendLe(&out, static_cast<std::uint16_t>(static_cast<std::int16_t>(v * 32767)), 2);
+    for (const std::vector<double>* channel : {&left, &right}) {
+      const double v = i < channel->size() ? std::clamp((*channel)[i], -1.0, 1.0) : 0.0;
+      AppendLe(&out, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(v * 32767))),
+               2);
     }
   }
   WriteFile(path, out);
+}
+
+void WriteToneWav(const QString& path, double leftHz, double rightHz, double seconds) {
+  const auto frames = static_cast<std::size_t>(std::lround(seconds * kRate));
+  std::vector<double> left(frames);
+  std::vector<double> right(frames);
+  for (std::size_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / kRate;
+    left[i] = leftHz > 0 ? 0.5 * std::sin(2 * std::numbers::pi * leftHz * t) : 0.0;
+    right[i] = rightHz > 0 ? 0.5 * std::sin(2 * std::numbers::pi * rightHz * t) : 0.0;
+  }
+  WriteStereoWav(path, left, right);
 }
 
 std::string WriteToneMp3(const QString& path, double hz, double seconds) {

@@ -2,10 +2,16 @@
 
 #include <QString>
 #include <string>
+#include <vector>
 
 // Media files for the media tests and the media benchmark, made on the spot: tones by hand,
 // MP3 and video by GStreamer's encoders in gst-launch-1.0, MIDI byte by byte.
 namespace media_fixtures {
+
+// A 16-bit 44100 Hz stereo WAV of the two channels' samples (-1 .. 1; the shorter channel is
+// padded with silence).
+void WriteStereoWav(const QString& path, const std::vector<double>& left,
+                    const std::vector<double>& right);
 
 // A 16-bit 44100 Hz stereo WAV of `seconds`: `leftHz` on the left channel and `rightHz` on
 // the right, each at half full scale (0 Hz gives silence on that channel).

@@ -1,0 +1,195 @@
+// The "Voice and accompaniment" recording source through the main window: the rig's
+// speakers are looped back into a microphone with a known delay, the program plays clicks
+// and tones, and the saved takes show where the voice sits against what was heard.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+
+#include "EventWait.h"
+#include "MediaFixtures.h"
+#include "RigAudio.h"
+#include "app/FrmMain.h"
+#include "app/ProgramWindows.h"
+#include "platform/ProgramFolder.h"
+#include "platform/TakeMixChoice.h"
+#include "settings/ConfigKeys.h"
+#include "settings/SettingsStore.h"
+#include "support/ModalBoxWatcher.h"
+
+namespace sonarelle {
+namespace {
+
+using event_wait::WaitUntil;
+constexpr int kRate = 44100;
+constexpr int kLoopMs = 80;
+
+class TakeMixTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetProgramFolder(folder_.path());
+    windows_ = std::make_unique<TProgramWindows>();
+    main_ = windows_->FrmMain.get();
+    main_->show();
+  }
+  void TearDown() override {
+    main_->Item("N32")->trigger();
+    windows_.reset();
+    for (const QString& module : modules_) Pactl({"unload-module", module});
+    Pactl({"set-default-source", "mic"});
+    SetProgramFolder(QString());
+  }
+
+  // A sink "loopmic" whose monitor hears the speakers `kLoopMs` late: a singer who sings
+  // exactly what was heard, that much behind.
+  void LoopSpeakersIntoAMicrophone() {
+    modules_ << Pactl({"load-module", "module-null-sink", "sink_name=loopmic"});
+    modules_ << Pactl({"load-module", "module-loopback", "source=speakers.monitor", "sink=loopmic",
+                       QString("latency_msec=%1").arg(kLoopMs), "adjust_time=0",
+                       "source_dont_move=true", "sink_dont_move=true"});
+    Pactl({"set-default-sink", "speakers"});
+  }
+
+  QRadioButton* Source(const QString& tip) const {
+    for (auto* radio : main_->findChildren<QRadioButton*>()) {
+      if (radio->toolTip() == tip) return radio;
+    }
+    return nullptr;
+  }
+
+  // Plays `song`, records `ms` of it and saves the take as `name`; its 16-bit samples.
+  WaveContents Take(const QString& song, int ms, const char* name) {
+    main_->PlayFile(song);
+    // The speakers play with their shortest latency once the song runs: the rig's loop
+    // listens where the sink renders, the take where the sound leaves it.
+    event_wait::Pump(1500);
+    main_->Item("N31")->trigger();
+    EXPECT_TRUE(main_->FRecording);
+    event_wait::Pump(ms);
+    const QString path = out_.filePath(QString::fromLatin1(name));
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, main_, [&] {
+      auto* dialog = static_cast<QDialog*>(main_->SaveDialog1);
+      if (!dialog->isVisible()) return;
+      for (auto* view : main_->SaveDialog1->findChildren<QAbstractItemView*>()) {
+        view->clearSelection();
+      }
+      main_->SaveDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+      dialog->done(QDialog::Accepted);
+      answer.stop();
+    });
+    answer.start(20);
+    main_->Item("N32")->trigger();
+    EXPECT_TRUE(WaitUntil([&] { return QFile::exists(path) && !main_->FRecording; }, 10000));
+    main_->BtnStop->click();
+    return ReadWave(path);
+  }
+
+  QTemporaryDir folder_;
+  QTemporaryDir out_;
+  QStringList modules_;
+  std::unique_ptr<TProgramWindows> windows_;
+  TFrmMain* main_ = nullptr;
+};
+
+// Sample numbers where the channel first rises past `threshold` after a quiet stretch.
+std::vector<double> Onsets(const std::vector<double>& samples, double threshold) {
+  std::vector<double> onsets;
+  std::size_t quietSince = 0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    if (std::abs(samples[i]) < threshold) continue;
+    if (onsets.empty() || i - quietSince > kRate / 20) onsets.push_back(double(i));
+    quietSince = i;
+  }
+  return onsets;
+}
+
+TEST_F(TakeMixTest, TheVoiceSitsAsLateAgainstTheClicksAsTheSingerWasBehindWhatWasHeard) {
+  ModalBoxWatcher boxes(false);
+  LoopSpeakersIntoAMicrophone();
+  // Clicks on the left only, every 400 ms: the loop brings them back on both channels at
+  // half their height, so the take's right channel holds the voice alone.
+  std::vector<double> left(std::size_t(kRate) * 12, 0.0);
+  for (std::size_t click = kRate / 5; click + 100 < left.size(); click += kRate * 2 / 5) {
+    std::fill_n(left.begin() + std::ptrdiff_t(click), 40, 0.8);
+    std::fill_n(left.begin() + std::ptrdiff_t(click) + 40, 40, -0.8);
+  }
+  const QString clicks = out_.filePath("clicks.wav");
+  media_fixtures::WriteStereoWav(clicks, left, {});
+
+  QRadioButton* mix = Source("Voice and accompaniment");
+  ASSERT_NE(mix, nullptr);
+  mix->click();
+  ASSERT_TRUE(take_mix::Chosen());
+  Pactl({"set-default-source", "loopmic.monitor"});
+  const WaveContents take = Take(clicks, 8000, "take.wav");
+  ASSERT_EQ(take.channels, 2);
+  const std::vector<double> heard = Channel(take.data, 16, 2, 0);
+  const std::vector<double> sung = Channel(take.data, 16, 2, 1);
+
+  std::vector<double> offsets;
+  const std::vector<double> all = Onsets(heard, 0.1);
+  for (double voice : Onsets(sung, 0.1)) {
+    if (voice < kRate / 10) continue;  // a click the take's start cut in two
+    // The click heard before this copy of it; the copy itself is on the left too.
+    const auto click = std::find_if(all.rbegin(), all.rend(), [&](double at) {
+      return at < voice - kRate / 500.0 && at > voice - kRate / 4.0;
+    });
+    if (click != all.rend()) offsets.push_back((voice - *click) * 1000.0 / kRate);
+  }
+  ASSERT_GE(offsets.size(), 15U) << "clicks found: " << all.size();
+  for (double offset : offsets) EXPECT_NEAR(offset, kLoopMs, 5.0);
+  EXPECT_TRUE(boxes.Boxes().isEmpty()) << boxes.Boxes().first().text.toStdString();
+}
+
+TEST_F(TakeMixTest, VoiceAndToneMixAtTheirLevelsAndAPlainSourceRecordsTheVoiceAlone) {
+  ModalBoxWatcher boxes(false);
+  const QString tone = out_.filePath("tone.wav");
+  media_fixtures::WriteToneWav(tone, 1000, 1000, 8);
+  SettingsStore::WriteInteger(main_->FConfigFile, ConfigKeys::kRecorderSection,
+                              ConfigKeys::kMixLevel, 50);
+
+  QRadioButton* mix = Source("Voice and accompaniment");
+  ASSERT_NE(mix, nullptr);
+  mix->click();
+  // The source's slider sets the voice: about half way.
+  const QString row = mix->objectName().mid(QStringLiteral("radioboxtemp").size());
+  auto* slider = main_->findChild<QSlider*>("trackbartemp" + row);
+  ASSERT_NE(slider, nullptr);
+  slider->setValue((slider->minimum() + slider->maximum()) / 2);
+  const double voiceLevel = take_mix::VoiceLevel() / 65535.0;
+  EXPECT_NEAR(voiceLevel, 0.5, 0.05);
+  const WaveContents both = Take(tone, 3000, "both.wav");
+
+  Source("Sine source at 440 Hz")->click();
+  EXPECT_FALSE(take_mix::Chosen());
+  const WaveContents alone = Take(tone, 3000, "alone.wav");
+
+  const std::vector<double> voice = Channel(alone.data, 16, 2, 0);
+  const double spoken = FitSine(voice, kRate, 440).amplitude;
+  EXPECT_LT(FitSine(voice, kRate, 1000).amplitude, 0.01) << "only the voice";
+  for (int channel : {0, 1}) {
+    // The first half second goes: the player's volume may still be coming up.
+    std::vector<double> mixed = Channel(both.data, 16, 2, channel);
+    mixed.erase(mixed.begin(), mixed.begin() + kRate / 2);
+    EXPECT_NEAR(FitSine(mixed, kRate, 440).amplitude, spoken * voiceLevel, spoken * 0.1);
+    // The tone plays at half full scale; the accompaniment's level halves it again.
+    EXPECT_NEAR(FitSine(mixed, kRate, 1000).amplitude, 0.25, 0.03);
+    const double peak = std::abs(*std::max_element(
+        mixed.begin(), mixed.end(), [](double a, double b) { return std::abs(a) < std::abs(b); }));
+    EXPECT_LT(peak, 0.99) << "no clipping";
+  }
+  EXPECT_TRUE(boxes.Boxes().isEmpty()) << boxes.Boxes().first().text.toStdString();
+}
+
+}  // namespace
+}  // namespace sonarelle
