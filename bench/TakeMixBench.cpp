@@ -1,0 +1,197 @@
+// Recording with the "Voice and accompaniment" source on a rig of its own, and where the
+// voice lands against what was heard.
+//
+//   bench_take_mix [CLICKS]   (default 50)
+//
+// The rig's speakers are looped back into a microphone 80 ms late (module-loopback with a
+// fixed latency): a singer exactly 80 ms behind the beat. The benchmark plays a click every
+// 400 ms on the left channel from a playback stream of its own, records 44100 Hz 16-bit
+// stereo with the source, and compares each click of the take's right channel (the voice
+// alone) with the click heard before it on the left. Prints the alignment error, median
+// and worst, and the CPU share of the recording (the click player's own time left out).
+#include <pulse/simple.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTimer>
+
+#include "BenchRig.h"
+#include "CpuTime.h"
+#include "audio/recorder/MMWaveRecorder.h"
+#include "platform/TakeMixChoice.h"
+
+using namespace sonarelle;
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kLoopMs = 80;
+constexpr int kClickEvery = kRate * 2 / 5;
+
+QString Pactl(const QString& server, const QStringList& arguments) {
+  QProcess pactl;
+  pactl.start(QStringLiteral("pactl"), QStringList{QStringLiteral("-s"), server} + arguments);
+  pactl.waitForFinished(10000);
+  return QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+}
+
+// Plays clicks on the left channel until told to stop; keeps its own CPU time.
+class ClickPlayer {
+ public:
+  ClickPlayer() : thread_([this] { Run(); }) {}
+  ~ClickPlayer() {
+    stop_ = true;
+    thread_.join();
+  }
+  ClickPlayer(const ClickPlayer&) = delete;
+  ClickPlayer& operator=(const ClickPlayer&) = delete;
+  double CpuSeconds() const { return cpu_.load(); }
+
+ private:
+  void Run() {
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
+    pa_buffer_attr attr{};
+    attr.maxlength = std::uint32_t(-1);
+    attr.tlength = std::uint32_t(pa_usec_to_bytes(40000, &spec));
+    attr.prebuf = std::uint32_t(-1);
+    attr.minreq = std::uint32_t(-1);
+    pa_simple* out = pa_simple_new(nullptr, "bench_take_mix", PA_STREAM_PLAYBACK, nullptr, "Clicks",
+                                   &spec, nullptr, &attr, nullptr);
+    if (out == nullptr) return;
+    std::vector<std::int16_t> block(2 * std::size_t(kClickEvery), 0);
+    for (int i = 0; i < 80; ++i) block[2 * std::size_t(i)] = i < 40 ? 26000 : -26000;
+    while (!stop_) {
+      pa_simple_write(out, block.data(), block.size() * sizeof(std::int16_t), nullptr);
+      cpu_ = ::CpuSeconds(RUSAGE_THREAD);
+    }
+    pa_simple_free(out);
+  }
+
+  std::atomic<bool> stop_{false};
+  std::atomic<double> cpu_{0.0};
+  std::thread thread_;
+};
+
+// The data chunk of a 16-bit stereo WAVE file, one channel, scaled to -1 .. 1.
+std::vector<double> Channel(const QByteArray& bytes, int channel) {
+  std::vector<double> out;
+  const qsizetype at = bytes.indexOf("data");
+  if (at < 0 || at + 8 > bytes.size()) return out;
+  const auto* size = reinterpret_cast<const unsigned char*>(bytes.constData() + at + 4);
+  const qsizetype end = std::min<qsizetype>(
+      bytes.size(),
+      at + 8 +
+          qsizetype(size[0] | (size[1] << 8) | (size[2] << 16) | (std::uint32_t(size[3]) << 24)));
+  for (qsizetype i = at + 8 + 2 * channel; i + 1 < end; i += 4) {
+    out.push_back(std::int16_t(std::uint8_t(bytes[i]) | (std::uint8_t(bytes[i + 1]) << 8)) /
+                  32768.0);
+  }
+  return out;
+}
+
+// Where the channel first rises past `threshold` after a quiet stretch.
+std::vector<double> Onsets(const std::vector<double>& samples, double threshold) {
+  std::vector<double> onsets;
+  std::size_t quietSince = 0;
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    if (std::abs(samples[i]) < threshold) continue;
+    if (onsets.empty() || i - quietSince > kRate / 20) onsets.push_back(double(i));
+    quietSince = i;
+  }
+  return onsets;
+}
+
+void Wait(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const int clicks = argc > 1 ? std::max(5, QString::fromUtf8(argv[1]).toInt()) : 50;
+  BenchRig rig;
+  if (!rig.Started()) {
+    std::fprintf(stderr, "the sound rig did not start\n");
+    return 1;
+  }
+  const QString server = rig.Server();
+  qputenv("PULSE_SERVER", server.toUtf8());
+  Pactl(server, {"load-module", "module-null-sink", "sink_name=loopmic"});
+  Pactl(server, {"load-module", "module-loopback", "source=speakers.monitor", "sink=loopmic",
+                 QStringLiteral("latency_msec=%1").arg(kLoopMs), "adjust_time=0"});
+  Pactl(server, {"set-default-sink", "speakers"});
+  Pactl(server, {"set-default-source", "loopmic.monitor"});
+  take_mix::SetChosen(true);
+
+  const QString take = rig.FilePath(QStringLiteral("take.wav"));
+  double elapsed = 0;
+  double cpu = 0;
+  {
+    ClickPlayer player;
+    Wait(1500);  // the speakers settle at their short latency once something plays
+    TMMWaveRecorder recorder;
+    recorder.SetSampleRate(kRate);
+    recorder.SetBitLength(b16Bit);
+    recorder.SetMode(mStereo);
+    recorder.SetDeviceID(-1);
+    recorder.SetFileName(take);
+    recorder.Open();
+    const double cpuBefore = CpuSeconds() - player.CpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    recorder.StartRecording();
+    Wait((clicks + 1) * 400 + 200);
+    elapsed = double(clock.elapsed()) / 1000.0;
+    cpu = CpuSeconds() - player.CpuSeconds() - cpuBefore;
+    recorder.StopRecording();
+    recorder.Close();
+  }
+
+  std::printf("CPU share of the program while recording: %.2f %% of one core\n",
+              100.0 * cpu / elapsed);
+
+  QFile file(take);
+  if (!file.open(QIODevice::ReadOnly)) {
+    std::fprintf(stderr, "no take\n");
+    return 1;
+  }
+  const QByteArray bytes = file.readAll();
+  const std::vector<double> heard = Onsets(Channel(bytes, 0), 0.1);
+  std::vector<double> errors;
+  for (double voice : Onsets(Channel(bytes, 1), 0.1)) {
+    if (voice < kRate / 10) continue;
+    const auto click = std::find_if(heard.rbegin(), heard.rend(), [&](double at) {
+      return at < voice - kRate / 500.0 && at > voice - kRate / 4.0;
+    });
+    if (click != heard.rend()) errors.push_back((voice - *click) * 1000.0 / kRate - kLoopMs);
+  }
+  if (errors.empty()) {
+    std::fprintf(stderr, "no click pairs in the take\n");
+    return 1;
+  }
+  std::vector<double> sizes(errors.size());
+  std::transform(errors.begin(), errors.end(), sizes.begin(), [](double e) { return std::abs(e); });
+  std::sort(sizes.begin(), sizes.end());
+  double mean = 0;
+  for (double e : errors) mean += e / double(errors.size());
+  std::printf("take: %.1f s, %zu clicks paired with their looped-back copy (%d played)\n", elapsed,
+              errors.size(), clicks);
+  std::printf(
+      "alignment error against the loop's %d ms: median %.2f ms, worst %.2f ms, "
+      "mean %+.2f ms\n",
+      kLoopMs, sizes[sizes.size() / 2], sizes.back(), mean);
+  return 0;
+}
