@@ -29,6 +29,7 @@
 #include "CpuTime.h"
 #include "audio/recorder/MMWaveRecorder.h"
 #include "platform/TakeMixChoice.h"
+#include "support/ClickOnsets.h"
 
 using namespace sonarelle;
 
@@ -99,18 +100,6 @@ std::vector<double> Channel(const QByteArray& bytes, int channel) {
   return out;
 }
 
-// Where the channel first rises past `threshold` after a quiet stretch.
-std::vector<double> Onsets(const std::vector<double>& samples, double threshold) {
-  std::vector<double> onsets;
-  std::size_t quietSince = 0;
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    if (std::abs(samples[i]) < threshold) continue;
-    if (onsets.empty() || i - quietSince > kRate / 20) onsets.push_back(double(i));
-    quietSince = i;
-  }
-  return onsets;
-}
-
 void Wait(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -169,15 +158,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   const QByteArray bytes = file.readAll();
-  const std::vector<double> heard = Onsets(Channel(bytes, 0), 0.1);
-  std::vector<double> errors;
-  for (double voice : Onsets(Channel(bytes, 1), 0.1)) {
-    if (voice < kRate / 10) continue;
-    const auto click = std::find_if(heard.rbegin(), heard.rend(), [&](double at) {
-      return at < voice - kRate / 500.0 && at > voice - kRate / 4.0;
-    });
-    if (click != heard.rend()) errors.push_back((voice - *click) * 1000.0 / kRate - kLoopMs);
-  }
+  std::vector<double> errors = ClickDelaysMs(Channel(bytes, 0), Channel(bytes, 1), kRate);
+  for (double& error : errors) error -= kLoopMs;
   if (errors.empty()) {
     std::fprintf(stderr, "no click pairs in the take\n");
     return 1;

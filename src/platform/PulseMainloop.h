@@ -18,6 +18,21 @@ inline QString ServerErrorText(int error) {
                          : QString();
 }
 
+// Disconnects a stream and lets go of it, its callbacks first; the pointer is null after.
+inline void DropStream(pa_stream*& stream) {
+  if (stream == nullptr) {
+    return;
+  }
+  pa_stream_set_read_callback(stream, nullptr, nullptr);
+  pa_stream_set_state_callback(stream, nullptr, nullptr);
+  if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) &&
+      pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED) {
+    pa_stream_disconnect(stream);
+  }
+  pa_stream_unref(stream);
+  stream = nullptr;
+}
+
 // The threaded main loop and one context on it. Everything here is used with the loop's lock
 // held (see Lock).
 class PulseMainloop {

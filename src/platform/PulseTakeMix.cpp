@@ -32,6 +32,27 @@ std::int64_t CapturedAt(pa_stream* stream) {
   return negative != 0 ? now + std::int64_t(latency) : now - std::int64_t(latency);
 }
 
+// Hands each chunk `stream` holds to `take(captured, frames)`, its samples copied into
+// `samples` (silence for a hole), with the time its first frame was captured.
+template <class Take>
+void ReadChunks(pa_stream* stream, std::size_t channels, std::vector<float>& samples, Take take) {
+  for (;;) {
+    const std::int64_t captured = CapturedAt(stream);
+    const void* data = nullptr;
+    std::size_t size = 0;
+    if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) {
+      return;
+    }
+    const std::size_t frames = size / (channels * sizeof(float));
+    samples.assign(frames * channels, 0.0F);
+    if (data != nullptr) {
+      std::memcpy(samples.data(), data, frames * channels * sizeof(float));
+    }
+    take(captured, frames);
+    pa_stream_drop(stream);
+  }
+}
+
 }  // namespace
 
 PulseTakeMix::PulseTakeMix(pa_context* context, const pa_sample_spec& take, Output output,
@@ -50,17 +71,9 @@ PulseTakeMix::~PulseTakeMix() {
     pa_operation_unref(op);
   }
   for (Accompaniment& accompaniment : accompaniments_) {
-    Close(accompaniment);
+    DropStream(accompaniment.stream);
   }
-  if (voice_ != nullptr) {
-    pa_stream_set_read_callback(voice_, nullptr, nullptr);
-    pa_stream_set_state_callback(voice_, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(voice_)) &&
-        pa_stream_get_state(voice_) != PA_STREAM_UNCONNECTED) {
-      pa_stream_disconnect(voice_);
-    }
-    pa_stream_unref(voice_);
-  }
+  DropStream(voice_);
 }
 
 pa_buffer_attr PulseTakeMix::Attr(const pa_sample_spec& spec) const {
@@ -188,25 +201,11 @@ void PulseTakeMix::Unfollow(std::uint32_t input) {
   }
 }
 
-void PulseTakeMix::Close(Accompaniment& accompaniment) {
-  if (accompaniment.stream == nullptr) {
-    return;
-  }
-  pa_stream_set_read_callback(accompaniment.stream, nullptr, nullptr);
-  pa_stream_set_state_callback(accompaniment.stream, nullptr, nullptr);
-  if (PA_STREAM_IS_GOOD(pa_stream_get_state(accompaniment.stream)) &&
-      pa_stream_get_state(accompaniment.stream) != PA_STREAM_UNCONNECTED) {
-    pa_stream_disconnect(accompaniment.stream);
-  }
-  pa_stream_unref(accompaniment.stream);
-  accompaniment.stream = nullptr;
-}
-
 // Streams that ended are let go outside their own callbacks.
 void PulseTakeMix::Sweep() {
   for (auto it = accompaniments_.begin(); it != accompaniments_.end();) {
     if (it->gone) {
-      Close(*it);
+      DropStream(it->stream);
       it = accompaniments_.erase(it);
     } else {
       ++it;
@@ -216,24 +215,11 @@ void PulseTakeMix::Sweep() {
 
 void PulseTakeMix::OnAccompanimentRead(pa_stream* stream, std::size_t /*bytes*/, void* user) {
   auto* accompaniment = static_cast<Accompaniment*>(user);
-  TakeMixer& mixer = accompaniment->owner->mixer_;
-  for (;;) {
-    const std::int64_t captured = CapturedAt(stream);
-    const void* data = nullptr;
-    std::size_t size = 0;
-    if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) {
-      return;
-    }
-    const std::size_t frames = size / (2 * sizeof(float));
+  ReadChunks(stream, 2, accompaniment->samples, [&](std::int64_t captured, std::size_t frames) {
     const std::int64_t first = accompaniment->clock.Place(captured, frames);
-    if (data != nullptr) {
-      accompaniment->samples.resize(frames * 2);
-      std::memcpy(accompaniment->samples.data(), data, frames * 2 * sizeof(float));
-      mixer.AddAccompaniment(first + accompaniment->heardAfter, accompaniment->samples.data(),
-                             frames);
-    }
-    pa_stream_drop(stream);
-  }
+    accompaniment->owner->mixer_.AddAccompaniment(first + accompaniment->heardAfter,
+                                                  accompaniment->samples.data(), frames);
+  });
 }
 
 void PulseTakeMix::OnAccompanimentState(pa_stream* stream, void* user) {
@@ -259,18 +245,7 @@ void PulseTakeMix::OnVoiceState(pa_stream* stream, void* user) {
 
 void PulseTakeMix::ReadVoice(bool all) {
   Sweep();
-  for (;;) {
-    const std::int64_t captured = CapturedAt(voice_);
-    const void* data = nullptr;
-    std::size_t size = 0;
-    if (pa_stream_peek(voice_, &data, &size) < 0 || size == 0) {
-      break;
-    }
-    const std::size_t frames = size / sizeof(float);
-    voiceSamples_.assign(frames, 0.0F);
-    if (data != nullptr) {
-      std::memcpy(voiceSamples_.data(), data, frames * sizeof(float));
-    }
+  ReadChunks(voice_, 1, voiceSamples_, [this](std::int64_t captured, std::size_t frames) {
     // Only what was sung between Start and Stop: a source with a long latency still
     // delivers sound from before the take, and after its end.
     const std::int64_t index = voiceClock_.Frames();
@@ -282,8 +257,7 @@ void PulseTakeMix::ReadVoice(bool all) {
       mixer_.AddVoice(index + (from - first), voiceSamples_.data() + (from - first),
                       std::size_t(to - from));
     }
-    pa_stream_drop(voice_);
-  }
+  });
   mixer_.SetLevels(double(take_mix::VoiceLevel()) / 65535.0,
                    double(take_mix::AccompanimentLevel()) / 100.0);
   const std::int64_t hold = kHoldUsec + std::max(0, -take_mix::OffsetMs()) * std::int64_t{1000};

@@ -74,7 +74,6 @@ class PulseTakeMix {
   void Follow(std::uint32_t input, const pa_sink_info& sink);
   void Unfollow(std::uint32_t input);
   void Keep(pa_operation* op);
-  void Close(Accompaniment& accompaniment);
   void Sweep();
   pa_buffer_attr Attr(const pa_sample_spec& spec) const;
 

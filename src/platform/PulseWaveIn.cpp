@@ -515,17 +515,7 @@ class PulseWaveIn final : public WaveInDriver {
   void Disconnect(Capture& capture) {
     capture.closing = true;
     capture.mix.reset();
-    if (capture.stream == nullptr) {
-      return;
-    }
-    pa_stream_set_read_callback(capture.stream, nullptr, nullptr);
-    pa_stream_set_state_callback(capture.stream, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(capture.stream)) &&
-        pa_stream_get_state(capture.stream) != PA_STREAM_UNCONNECTED) {
-      pa_stream_disconnect(capture.stream);
-    }
-    pa_stream_unref(capture.stream);
-    capture.stream = nullptr;
+    DropStream(capture.stream);
   }
 
   static bool SampleSpec(const WaveInFormat& format, pa_sample_spec& sampleSpec) {
