@@ -118,10 +118,13 @@ int main(int argc, char** argv) {
   }
   const QString server = rig.Server();
   qputenv("PULSE_SERVER", server.toUtf8());
-  Pactl(server, {"load-module", "module-null-sink", "sink_name=loopmic"});
-  Pactl(server, {"load-module", "module-loopback", "source=speakers.monitor", "sink=loopmic",
+  // Sinks without rewinds: a loop reading a monitor that rewinds holds the sink's rewind
+  // window on top of its latency.
+  Pactl(server, {"load-module", "module-null-sink", "sink_name=loopspeakers", "norewinds=1"});
+  Pactl(server, {"load-module", "module-null-sink", "sink_name=loopmic", "norewinds=1"});
+  Pactl(server, {"load-module", "module-loopback", "source=loopspeakers.monitor", "sink=loopmic",
                  QStringLiteral("latency_msec=%1").arg(kLoopMs), "adjust_time=0"});
-  Pactl(server, {"set-default-sink", "speakers"});
+  Pactl(server, {"set-default-sink", "loopspeakers"});
   Pactl(server, {"set-default-source", "loopmic.monitor"});
   take_mix::SetChosen(true);
 

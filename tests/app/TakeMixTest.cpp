@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "EventWait.h"
 #include "MediaFixtures.h"
@@ -47,17 +48,25 @@ class TakeMixTest : public ::testing::Test {
     windows_.reset();
     for (const QString& module : modules_) Pactl({"unload-module", module});
     Pactl({"set-default-source", "mic"});
+    Pactl({"set-default-sink", "speakers"});
     SetProgramFolder(QString());
   }
 
-  // A sink "loopmic" whose monitor hears the speakers `kLoopMs` late: a singer who sings
-  // exactly what was heard, that much behind.
-  void LoopSpeakersIntoAMicrophone() {
-    modules_ << Pactl({"load-module", "module-null-sink", "sink_name=loopmic"});
-    modules_ << Pactl({"load-module", "module-loopback", "source=speakers.monitor", "sink=loopmic",
-                       QString("latency_msec=%1").arg(kLoopMs), "adjust_time=0",
+  // The program plays into "loopspeakers"; the microphone is the monitor of "loopmic", which
+  // LoopSpeakersIntoTheMicrophone makes hear the speakers `kLoopMs` late: a singer who sings
+  // exactly what was heard, that much behind. Neither sink rewinds: a loop reading the
+  // monitor of a sink that rewinds also holds the sink's rewind window, 7-9 ms more.
+  void MakeAMicrophone() {
+    modules_ << Pactl({"load-module", "module-null-sink", "sink_name=loopspeakers", "norewinds=1"});
+    modules_ << Pactl({"load-module", "module-null-sink", "sink_name=loopmic", "norewinds=1"});
+    Pactl({"set-default-sink", "loopspeakers"});
+  }
+  // The loop fills its buffer once, from the latencies the server reports as it starts
+  // (it never adjusts), so it starts only once the take's streams have set theirs.
+  void LoopSpeakersIntoTheMicrophone() {
+    modules_ << Pactl({"load-module", "module-loopback", "source=loopspeakers.monitor",
+                       "sink=loopmic", QString("latency_msec=%1").arg(kLoopMs), "adjust_time=0",
                        "source_dont_move=true", "sink_dont_move=true"});
-    Pactl({"set-default-sink", "speakers"});
   }
 
   QRadioButton* Source(const QString& tip) const {
@@ -68,13 +77,14 @@ class TakeMixTest : public ::testing::Test {
   }
 
   // Plays `song`, records `ms` of it and saves the take as `name`; its 16-bit samples.
-  WaveContents Take(const QString& song, int ms, const char* name) {
+  // `recording` runs once the take has started.
+  WaveContents Take(const QString& song, int ms, const char* name,
+                    const std::function<void()>& recording = {}) {
     main_->PlayFile(song);
-    // The speakers play with their shortest latency once the song runs: the rig's loop
-    // listens where the sink renders, the take where the sound leaves it.
     event_wait::Pump(1500);
     main_->Item("N31")->trigger();
     EXPECT_TRUE(main_->FRecording);
+    if (recording) recording();
     event_wait::Pump(ms);
     const QString path = out_.filePath(QString::fromLatin1(name));
     QTimer answer;
@@ -104,7 +114,7 @@ class TakeMixTest : public ::testing::Test {
 
 TEST_F(TakeMixTest, TheVoiceSitsAsLateAgainstTheClicksAsTheSingerWasBehindWhatWasHeard) {
   ModalBoxWatcher boxes(false);
-  LoopSpeakersIntoAMicrophone();
+  MakeAMicrophone();
   // Clicks on the left only, every 400 ms: the loop brings them back on both channels at
   // half their height, so the take's right channel holds the voice alone.
   std::vector<double> left(std::size_t(kRate) * 12, 0.0);
@@ -120,7 +130,8 @@ TEST_F(TakeMixTest, TheVoiceSitsAsLateAgainstTheClicksAsTheSingerWasBehindWhatWa
   mix->click();
   ASSERT_TRUE(take_mix::Chosen());
   Pactl({"set-default-source", "loopmic.monitor"});
-  const WaveContents take = Take(clicks, 8000, "take.wav");
+  const WaveContents take =
+      Take(clicks, 9000, "take.wav", [this] { LoopSpeakersIntoTheMicrophone(); });
   ASSERT_EQ(take.channels, 2);
   const std::vector<double> heard = Channel(take.data, 16, 2, 0);
   const std::vector<double> sung = Channel(take.data, 16, 2, 1);
