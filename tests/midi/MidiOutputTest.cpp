@@ -173,7 +173,7 @@ TEST(MidiOutputSound, GmResetCompletesOnTheOwnersThreadAndReachesTheSynthesizer)
   out.SendShort(0xC0, kRecorder, 0);
   out.SendShort(0x90, 69, 100);
   Pump(300);
-  ASSERT_GT(monitor_recorder::Rms(Listen(200)), 0.01);
+  ASSERT_GT(monitor_recorder::Rms(ListenFor(SoundsFromTheStart)), 0.01);
 
   // Opening again keeps the device as it is, completions included.
   EXPECT_TRUE(out.OpenDevice());
