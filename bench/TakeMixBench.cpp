@@ -60,14 +60,14 @@ class ClickPlayer {
 
  private:
   void Run() {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, kRate, 2};
     pa_buffer_attr attr{};
     attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(pa_usec_to_bytes(40000, &spec));
+    attr.tlength = std::uint32_t(pa_usec_to_bytes(40000, &sampleFormat));
     attr.prebuf = std::uint32_t(-1);
     attr.minreq = std::uint32_t(-1);
     pa_simple* out = pa_simple_new(nullptr, "bench_take_mix", PA_STREAM_PLAYBACK, nullptr, "Clicks",
-                                   &spec, nullptr, &attr, nullptr);
+                                   &sampleFormat, nullptr, &attr, nullptr);
     if (out == nullptr) return;
     std::vector<std::int16_t> block(2 * std::size_t(kClickEvery), 0);
     for (int i = 0; i < 80; ++i) block[2 * std::size_t(i)] = i < 40 ? 26000 : -26000;

@@ -5,6 +5,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
 #include <QString>
@@ -16,6 +17,18 @@ inline QString ServerErrorText(int error) {
   const char* text = pa_strerror(error);
   return text != nullptr ? QStringLiteral("Sound server: %1.").arg(QString::fromUtf8(text))
                          : QString();
+}
+
+// Buffering for a record stream that hands on reads of `fragmentUsec` in `sampleFormat`,
+// the server choosing the rest.
+inline pa_buffer_attr RecordBuffering(pa_usec_t fragmentUsec, const pa_sample_spec& sampleFormat) {
+  pa_buffer_attr attr{};
+  attr.maxlength = static_cast<std::uint32_t>(-1);
+  attr.tlength = static_cast<std::uint32_t>(-1);
+  attr.prebuf = static_cast<std::uint32_t>(-1);
+  attr.minreq = static_cast<std::uint32_t>(-1);
+  attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentUsec, &sampleFormat));
+  return attr;
 }
 
 // Disconnects a stream and lets go of it, its callbacks first; the pointer is null after.

@@ -76,16 +76,6 @@ PulseTakeMix::~PulseTakeMix() {
   DropStream(voice_);
 }
 
-pa_buffer_attr PulseTakeMix::Attr(const pa_sample_spec& spec) const {
-  pa_buffer_attr attr{};
-  attr.maxlength = std::numeric_limits<std::uint32_t>::max();
-  attr.tlength = std::numeric_limits<std::uint32_t>::max();
-  attr.prebuf = std::numeric_limits<std::uint32_t>::max();
-  attr.minreq = std::numeric_limits<std::uint32_t>::max();
-  attr.fragsize = std::uint32_t(pa_usec_to_bytes(kFragmentUsec, &spec));
-  return attr;
-}
-
 int PulseTakeMix::Connect() {
   const pa_sample_spec mono{PA_SAMPLE_FLOAT32LE, take_.rate, 1};
   voice_ = pa_stream_new(context_, "Recording", &mono, nullptr);
@@ -94,7 +84,7 @@ int PulseTakeMix::Connect() {
   }
   pa_stream_set_read_callback(voice_, &PulseTakeMix::OnVoiceRead, this);
   pa_stream_set_state_callback(voice_, &PulseTakeMix::OnVoiceState, this);
-  const pa_buffer_attr attr = Attr(mono);
+  const pa_buffer_attr attr = RecordBuffering(kFragmentUsec, mono);
   // Never corked: a stream that starts gives late, wrong times for its first reads.
   const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                        PA_STREAM_AUTO_TIMING_UPDATE);
@@ -184,7 +174,7 @@ void PulseTakeMix::Follow(std::uint32_t input, const pa_sink_info& sink) {
   pa_stream_set_monitor_stream(stream, input);
   pa_stream_set_read_callback(stream, &PulseTakeMix::OnAccompanimentRead, &accompaniment);
   pa_stream_set_state_callback(stream, &PulseTakeMix::OnAccompanimentState, &accompaniment);
-  const pa_buffer_attr attr = Attr(stereo);
+  const pa_buffer_attr attr = RecordBuffering(kFragmentUsec, stereo);
   const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
                                        PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_DONT_MOVE);
   if (pa_stream_connect_record(stream, sink.monitor_source_name, &attr, flags) < 0) {

@@ -75,7 +75,6 @@ class PulseTakeMix {
   void Unfollow(std::uint32_t input);
   void Keep(pa_operation* op);
   void Sweep();
-  pa_buffer_attr Attr(const pa_sample_spec& spec) const;
 
   pa_context* context_;
   pa_sample_spec take_;

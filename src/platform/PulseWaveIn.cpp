@@ -476,20 +476,16 @@ class PulseWaveIn final : public WaveInDriver {
   }
 
   // A record stream on one source (the default one for -1); PA_OK or a server error.
-  static int ConnectSource(Capture& capture, pa_context* context, const pa_sample_spec& spec,
-                           int deviceId, const std::vector<std::string>& sources) {
-    capture.stream = pa_stream_new(context, "Recording", &spec, nullptr);
+  static int ConnectSource(Capture& capture, pa_context* context,
+                           const pa_sample_spec& sampleFormat, int deviceId,
+                           const std::vector<std::string>& sources) {
+    capture.stream = pa_stream_new(context, "Recording", &sampleFormat, nullptr);
     if (capture.stream == nullptr) {
       return pa_context_errno(context);
     }
     pa_stream_set_read_callback(capture.stream, &Capture::OnRead, &capture);
     pa_stream_set_state_callback(capture.stream, &Capture::OnState, &capture);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(-1);
-    attr.prebuf = static_cast<std::uint32_t>(-1);
-    attr.minreq = static_cast<std::uint32_t>(-1);
-    attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    const pa_buffer_attr attr = RecordBuffering(kFragmentUsec, sampleFormat);
     // A chosen source is kept: when it goes away the recording fails instead of moving on
     // to another source unnoticed.
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
@@ -504,10 +500,11 @@ class PulseWaveIn final : public WaveInDriver {
   }
 
   // The microphone with the program's own accompaniment; PA_OK or a server error.
-  static int ConnectMix(Capture& capture, pa_context* context, const pa_sample_spec& spec) {
+  static int ConnectMix(Capture& capture, pa_context* context, const pa_sample_spec& sampleFormat) {
     Capture* target = &capture;
     capture.mix = std::make_unique<PulseTakeMix>(
-        context, spec, [target](const char* data, std::size_t size) { target->Feed(data, size); },
+        context, sampleFormat,
+        [target](const char* data, std::size_t size) { target->Feed(data, size); },
         [target](int error) { target->Fail(error); });
     return capture.mix->Connect();
   }
