@@ -37,7 +37,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
-#include "settings/ConfigKeys.h"
+#include "settings/ConfigFile.h"
 #include "skins/SuiFileTheme.h"
 #include "update/FrmUpdate.h"
 
@@ -381,7 +381,7 @@ void TFrmMain::FormCreate() {
   suiTrackBar1->setValue(0);
   suiTrackBar1->setEnabled(false);
   MMLEDLABEL1->SetCaption(QStringLiteral("00:00:00   00:00:00"));
-  FConfigFile = ProgramFolder() + QString::fromLatin1(ConfigKeys::kConfigFileName);
+  FConfigFile = ConfigFilePath();
   LyricLines = std::make_unique<QStringList>();
   LyricLine = -2;
   LyricChars = 0;

@@ -6,8 +6,7 @@
 #include <QStringList>
 
 #include "encode/WavToMp3.h"
-#include "platform/ProgramFolder.h"
-#include "settings/ConfigKeys.h"
+#include "settings/ConfigFile.h"
 
 namespace {
 
@@ -21,7 +20,7 @@ int Usage() {
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   QStringList args = QCoreApplication::arguments().mid(1);
-  QString config = sonarelle::ProgramFolder() + sonarelle::ConfigKeys::kConfigFileName;
+  QString config = sonarelle::ConfigFilePath();
   const qsizetype option = args.indexOf("--config");
   if (option >= 0) {
     if (option + 1 >= args.size()) return Usage();
