@@ -22,13 +22,13 @@ bool Writable(const QString& path) {
 QString ConfigFilePath() {
   const QString name = QString::fromLatin1(ConfigKeys::kConfigFileName);
   const QString folder = ProgramFolder();
-  const QString beside = folder + name;
+  QString beside = folder + name;
   // Settings are written by replacing the file, which takes a writable folder.
   if (Writable(folder) && (!QFile::exists(beside) || Writable(beside))) return beside;
 
   const QString own =
       QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/sonarelle";
-  const QString path = own + QLatin1Char('/') + name;
+  QString path = own + QLatin1Char('/') + name;
   if (!QFile::exists(path) && QDir().mkpath(own) && QFile::exists(beside)) {
     // The settings shipped beside the program are the user's starting point.
     if (QFile::copy(beside, path)) {

@@ -44,10 +44,10 @@ Xvfb -displayfd "$displayfd" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.lo
 xvfb=$!
 read -r -t 20 display <&"$displayfd" || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 
-command=$(sed -n 's/^Exec=//p' "$prefix/share/applications/$id.desktop")
+read -r -a command <<<"$(sed -n 's/^Exec=//p' "$prefix/share/applications/$id.desktop")"
 mkdir -p "$work/home"
 env -u QT_QPA_PLATFORM DISPLAY=":$display" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
-  PATH="$prefix/bin:$PATH" $command >"$work/program.log" 2>&1 &
+  PATH="$prefix/bin:$PATH" "${command[@]}" >"$work/program.log" 2>&1 &
 program=$!
 if ! DISPLAY=":$display" timeout 30 xdotool search --sync --onlyvisible --name "^$caption" >/dev/null; then
   fail "no main window titled \"$caption\"; the program said: $(cat "$work/program.log")"

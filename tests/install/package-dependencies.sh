@@ -14,7 +14,7 @@ deb=$(ls "$work"/sonarelle_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 # Every package named, alternatives included, without versions.
-declared=" $(echo "$depends" | tr ',|' '\n\n' | sed 's/(.*)//; s/ //g' | tr '\n' ' ') "
+declared=" $(echo "$depends" | sed 's/([^)]*)//g; s/[,|]/ /g' | tr -s ' ') "
 
 missing=0
 # The package that owns `file` (merged /usr: dpkg may know it under the other path).
@@ -39,7 +39,7 @@ library() { ldconfig -p | awk -v name="$1" '$1 == name { print $NF; exit }'; }
 
 dpkg-deb -x "$deb" "$work/root"
 for exe in "$work"/root/usr/lib/sonarelle/*; do
-  [ -f "$exe" ] && [ -x "$exe" ] || continue
+  if [ ! -f "$exe" ] || [ ! -x "$exe" ]; then continue; fi
   for soname in $(objdump -p "$exe" | awk '$1 == "NEEDED" { print $2 }'); do
     expect "$(basename "$exe") needs $soname" "$(library "$soname")"
   done
