@@ -4,12 +4,10 @@
 
 namespace sonarelle {
 
-// The folder takes are recorded into, with its trailing separator: the system's temporary
-// folder, unless that lives in memory (a power cut would erase the take), then the user's
-// state folder ($XDG_STATE_HOME/sonarelle/takes), made when missing.
+// The folder takes are recorded into, with its trailing separator: the user's state folder
+// ($XDG_STATE_HOME/sonarelle/takes), made when missing, since the system empties its
+// temporary folder at boot and a take must outlive a power cut; the temporary folder only
+// when the state folder cannot be made.
 QString TakeFolder();
-
-// Whether `path` lies on a file system held in memory (tmpfs, ramfs).
-bool IsMemoryFilesystem(const QString& path);
 
 }  // namespace sonarelle
