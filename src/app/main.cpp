@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include <QIcon>
 #include <QTimer>
 
 #include "app/FrmMain.h"
@@ -11,6 +12,9 @@
 
 int main(int argc, char** argv) {
   sonarelle::Application app(argc, argv);
+  // Desktops match the windows to the installed desktop entry by this name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.sonarelle.Sonarelle"));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.sonarelle.Sonarelle-48.png")));
 
   sonarelle::TProgramWindows windows;
   windows.FrmMain->show();

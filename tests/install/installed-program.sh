@@ -49,8 +49,13 @@ mkdir -p "$work/home"
 env -u QT_QPA_PLATFORM DISPLAY=":$display" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
   PATH="$prefix/bin:$PATH" "${command[@]}" >"$work/program.log" 2>&1 &
 program=$!
-if ! DISPLAY=":$display" timeout 30 xdotool search --sync --onlyvisible --name "^$caption" >/dev/null; then
+window=$(DISPLAY=":$display" timeout 30 xdotool search --sync --onlyvisible --name "^$caption" | head -1) ||
   fail "no main window titled \"$caption\"; the program said: $(cat "$work/program.log")"
-fi
 kill -0 "$program" 2>/dev/null || fail "the program ended: $(cat "$work/program.log")"
+# The desktop matches the window to its entry by class and shows the entry's icon.
+properties=$(DISPLAY=":$display" xprop -id "$window" WM_CLASS _NET_WM_ICON)
+wmclass=$(sed -n 's/^WM_CLASS(STRING) = //p' <<<"$properties")
+startup=$(sed -n 's/^StartupWMClass=//p' "$prefix/share/applications/$id.desktop")
+[[ $wmclass == *"\"$startup\""* ]] || fail "window class $wmclass, the desktop entry expects $startup"
+grep -q 'Icon (48 x 48)' <<<"$properties" || fail "the window has no 48 px icon"
 echo "the installed program's main window is up"
