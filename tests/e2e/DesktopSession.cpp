@@ -116,6 +116,8 @@ void DesktopSession::StartProgram() {
   }
   program_ = std::make_unique<QProcess>();
   program_->setProcessEnvironment(env);
+  // Started from the desktop, the program's file dialogs open in the user's home.
+  program_->setWorkingDirectory(user.filePath(QStringLiteral("home")));
   program_->setProcessChannelMode(QProcess::MergedChannels);
   program_->setStandardOutputFile(folder_.filePath(QStringLiteral("program.log")),
                                   QIODevice::Append);
@@ -303,6 +305,11 @@ void DesktopSession::Type(const QString& window, const QString& text) const {
 void DesktopSession::Click(const QString& window, int x, int y) const {
   Xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x),
            QString::number(y), QStringLiteral("click"), QStringLiteral("1")});
+}
+
+void DesktopSession::Move(const QString& window, QPoint place) const {
+  Xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), window,
+           QString::number(place.x()), QString::number(place.y())});
 }
 
 bool DesktopSession::WaitNewPopup(const QStringList& before, int timeoutMs) const {

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPoint>
 #include <QProcess>
 #include <QRect>
 #include <QString>
@@ -59,6 +60,8 @@ class DesktopSession {
   void Keys(const QString& window, const QStringList& keys) const;
   // Gives `window` the keyboard focus, then types the text.
   void Type(const QString& window, const QString& text) const;
+  // Puts the window's top-left corner at `place` on the screen.
+  void Move(const QString& window, QPoint place) const;
   // Clicks the left button at (x, y) inside the window.
   void Click(const QString& window, int x, int y) const;
 
