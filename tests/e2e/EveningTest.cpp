@@ -95,23 +95,26 @@ QByteArray TagField(const QByteArray& tag, int offset) {
 }
 
 // Waits until a saved take is whole: an MP3 once its tag is written, a WAV once its header
-// counts every byte.
-bool WaitTake(const QString& path, bool mp3) {
+// counts every byte. Empty when it is, else what was found.
+QString WaitTake(const QString& path, bool mp3, const DesktopSession& desktop) {
   QElapsedTimer waited;
   waited.start();
+  QByteArray bytes;
   while (waited.elapsed() < 120000) {
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-      const QByteArray bytes = file.readAll();
-      if (mp3 ? bytes.right(128).startsWith("TAG")
-              : bytes.size() > 44 && qFromLittleEndian<quint32>(bytes.constData() + 4) ==
-                                         quint32(bytes.size() - 8)) {
-        return true;
-      }
+    bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    if (mp3 ? bytes.right(128).startsWith("TAG")
+            : bytes.size() > 44 &&
+                  qFromLittleEndian<quint32>(bytes.constData() + 4) == quint32(bytes.size() - 8)) {
+      return {};
     }
     QThread::msleep(100);
   }
-  return false;
+  return QStringLiteral("%1 holds %2 bytes, ending in %3; windows showing: %4")
+      .arg(path)
+      .arg(bytes.size())
+      .arg(QString::fromLatin1(bytes.right(16).toHex(' ')),
+           desktop.VisibleWindows().join(QStringLiteral(", ")));
 }
 
 // Waits for `ms` of a take or a song to pass: time itself is what is waited for.
@@ -119,13 +122,14 @@ void Let(int ms) {
   QThread::msleep(ms);
 }
 
-// The rig's sine sources compute their tone ahead by their configured latency, two seconds
-// while nobody asks for less, and a take starts with what was computed: a take may hold up
-// to two seconds more than the time between the Record and Stop key presses. A microphone
-// cannot run ahead; a take never runs much shorter than the presses were apart.
+// The rig's sine sources compute their tone ahead of time, by up to their configured latency
+// of two seconds, and a new stream is handed what was computed at once: a take may hold up to
+// two seconds more than the time between the Record and Stop key presses (a busy machine
+// handling Stop late adds a little). A microphone cannot run ahead; a take never runs much
+// shorter than the presses were apart.
 void ExpectTakeLength(double seconds, double pressed) {
   EXPECT_GT(seconds, pressed - 0.3) << "the take is shorter than the keys were apart";
-  EXPECT_LT(seconds, pressed + 2.3) << "the take is longer than the keys were apart";
+  EXPECT_LT(seconds, pressed + 2.8) << "the take is longer than the keys were apart";
 }
 
 // The program still runs at the end of the evening, and when it ends it has reported no
@@ -170,7 +174,7 @@ TEST(Evening, AKaraokeSongIsSungAlongAndTheTakeSavedAsATaggedMp3) {
       << " coloured pixels, three seconds later " << Pixels(later, Sung);
 
   desktop.SaveTakeAs(take);
-  ASSERT_TRUE(WaitTake(take, true)) << "no tagged MP3 at " << take.toStdString();
+  ASSERT_EQ(WaitTake(take, true, desktop), "") << "no tagged MP3";
   QFile file(take);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray mp3 = file.readAll();
@@ -208,7 +212,7 @@ TEST(Evening, AVideoPlaysWhileATakeIsRecordedAndSavedAsWav) {
   const double pressed = recording.elapsed() / 1000.0;
   desktop.Keys(desktop.MainWindow(), {"F6"});
   desktop.SaveTakeAs(take);
-  ASSERT_TRUE(WaitTake(take, false)) << "no whole WAV at " << take.toStdString();
+  ASSERT_EQ(WaitTake(take, false, desktop), "") << "no whole WAV";
 
   const Wav wav = ReadWav(take);
   EXPECT_EQ(wav.rate, 44100);
