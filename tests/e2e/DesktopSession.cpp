@@ -1,6 +1,7 @@
 #include "DesktopSession.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -163,12 +164,11 @@ QString DesktopSession::Run(const QString& program, const QStringList& args, int
   if (!process.waitForFinished(timeoutMs)) {
     process.kill();
     process.waitForFinished();
-    throw std::runtime_error(("timed out: " + what).toStdString());
+    Fail(QStringLiteral("timed out: ") + what);
   }
   if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-    throw std::runtime_error((what + QStringLiteral(" failed: ") +
-                              QString::fromLocal8Bit(process.readAllStandardError()))
-                                 .toStdString());
+    Fail(what + QStringLiteral(" failed: ") +
+         QString::fromLocal8Bit(process.readAllStandardError()));
   }
   return QString::fromLocal8Bit(process.readAllStandardOutput());
 }

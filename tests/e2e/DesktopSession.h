@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPoint>
 #include <QProcess>
@@ -26,8 +25,6 @@ class DesktopSession {
 
   // A folder of the session's own for songs and takes.
   QString Folder() const { return folder_.path(); }
-  // The X display, e.g. ":7".
-  QString Display() const { return display_; }
 
   // Starts the program named by SONARELLE_PROGRAM and waits for its main window.
   void StartProgram();
