@@ -123,7 +123,9 @@ void TakeAll(const QString& out) {
   desktop.Move(view, kBeside);
   evening::WaitPicture(desktop, view, evening::Yellow, 1000);
   QThread::msleep(1500);  // the time display moves on once a second
-  photos.Save(desktop.ScreenshotOfScreen(), "video.png");
+  // Both windows and the gap between them, not the empty rest of the screen.
+  const QRect both = desktop.Geometry(main).united(desktop.Geometry(view)).adjusted(0, 0, 8, 8);
+  photos.Save(desktop.ScreenshotOfScreen().copy(both), "video.png");
   desktop.Keys(main, {"F4"});
 
   desktop.OpenFile(song);
