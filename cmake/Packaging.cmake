@@ -18,10 +18,12 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://sonarelle.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the MP3 encoder (dlopen), the media
 # service's GStreamer plugins (playback, demuxers, decoders, the sound server's sink, the MIDI
-# synthesizer element), the built-in synthesizer's General MIDI SoundFont.
+# synthesizer element), the built-in synthesizer's General MIDI SoundFont. FluidSynth brings
+# the small TimGM6mb anyway; the fuller FluidR3_GM, which the synthesizer prefers, is
+# recommended, so apt installs it unless told not to.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libmp3lame0, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, \
-gstreamer1.0-plugins-bad, gstreamer1.0-libav, fluid-soundfont-gm | sf2-soundfont-gm")
+gstreamer1.0-plugins-bad, gstreamer1.0-libav, timgm6mb-soundfont | sf2-soundfont-gm")
 # The sound server the program records from and plays to; xdg-utils opens the help.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fluid-soundfont-gm, pulseaudio | pipewire-pulse, xdg-utils")
 include(CPack)
