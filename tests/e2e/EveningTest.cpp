@@ -4,14 +4,15 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QThread>
-#include <QtEndian>
 #include <algorithm>
 
 #include "DesktopSession.h"
+#include "EncodeFixtures.h"
 #include "EveningFixtures.h"
 #include "MediaFixtures.h"
+#include "RigAudio.h"
+#include "encode/MP3Info.h"
 #include "support/Tone.h"
 
 namespace {
@@ -22,76 +23,7 @@ using evening::Sung;
 using evening::WaitPicture;
 using evening::WriteSong;
 using evening::Yellow;
-
-// What the header and the data of a 16-bit PCM WAV file say.
-struct Wav {
-  int channels = 0;
-  int rate = 0;
-  int bits = 0;
-  std::vector<double> left;  // first channel, -1 .. 1
-  double Seconds() const { return rate ? double(left.size()) / rate : 0; }
-};
-
-Wav ReadWav(const QString& path) {
-  Wav wav;
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return wav;
-  const QByteArray bytes = file.readAll();
-  for (qsizetype pos = 12; pos + 8 <= bytes.size();) {
-    const char* chunk = bytes.constData() + pos;
-    const quint32 size = qFromLittleEndian<quint32>(chunk + 4);
-    if (bytes.mid(pos, 4) == "fmt ") {
-      wav.channels = qFromLittleEndian<quint16>(chunk + 10);
-      wav.rate = int(qFromLittleEndian<quint32>(chunk + 12));
-      wav.bits = qFromLittleEndian<quint16>(chunk + 22);
-    } else if (bytes.mid(pos, 4) == "data" && wav.bits == 16 && wav.channels > 0) {
-      const qsizetype end = std::min<qsizetype>(bytes.size(), pos + 8 + size);
-      for (qsizetype i = pos + 8; i + 1 < end; i += qsizetype{2} * wav.channels) {
-        wav.left.push_back(qFromLittleEndian<qint16>(bytes.constData() + i) / 32768.0);
-      }
-    }
-    pos += 8 + size + (size & 1);
-  }
-  return wav;
-}
-
-// The MP3 decoded by GStreamer, a decoder of its own.
-Wav DecodeMp3(const QString& mp3) {
-  const QString wav = mp3 + QStringLiteral(".decoded.wav");
-  QProcess::execute(
-      QStringLiteral("gst-launch-1.0"),
-      {"-q", "filesrc", "location=" + mp3, "!", "decodebin", "!", "audioconvert", "!",
-       "audio/x-raw,format=S16LE", "!", "wavenc", "!", "filesink", "location=" + wav});
-  return ReadWav(wav);
-}
-
-// The bit rates (kbit/s) of the MPEG-1 layer III frames from the start to the ID3v1 tag;
-// a frame that does not parse ends the list with -1.
-std::vector<int> FrameBitrates(const QByteArray& mp3) {
-  static constexpr int kKbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-  static constexpr int kRates[] = {44100, 48000, 32000};
-  std::vector<int> rates;
-  const qsizetype end = mp3.size() - (mp3.right(128).startsWith("TAG") ? 128 : 0);
-  for (qsizetype pos = 0; pos < end;) {
-    const auto* h = reinterpret_cast<const unsigned char*>(mp3.constData() + pos);
-    const int bitrate = end - pos < 4 ? 0 : h[2] >> 4;
-    const int rate = end - pos < 4 ? 3 : (h[2] >> 2) & 3;
-    if (h[0] != 0xFF || (h[1] & 0xFE) != 0xFA || bitrate == 0 || bitrate == 15 || rate == 3) {
-      rates.push_back(-1);
-      break;
-    }
-    rates.push_back(kKbps[bitrate]);
-    pos += 144 * kKbps[bitrate] * 1000 / kRates[rate] + ((h[2] >> 1) & 1);
-  }
-  return rates;
-}
-
-// A text of an ID3v1 tag, as readers take it: up to a zero byte, trailing blanks dropped.
-QByteArray TagField(const QByteArray& tag, int offset) {
-  QByteArray text = tag.mid(offset, 30).split('\0').constFirst();
-  while (text.endsWith(' ')) text.chop(1);
-  return text;
-}
+using sonarelle::TMP3Info;
 
 // Waits until a saved take is whole: an MP3 once its tag is written, a WAV once its header
 // counts every byte. Empty when it is, else what was found.
@@ -102,11 +34,7 @@ QString WaitTake(const QString& path, bool mp3, const DesktopSession& desktop) {
   while (waited.elapsed() < 120000) {
     QFile file(path);
     bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    if (mp3 ? bytes.right(128).startsWith("TAG")
-            : bytes.size() > 44 &&
-                  qFromLittleEndian<quint32>(bytes.constData() + 4) == quint32(bytes.size() - 8)) {
-      return {};
-    }
+    if (mp3 ? bytes.right(128).startsWith("TAG") : ReadWave(path).final) return {};
     QThread::msleep(100);
   }
   return QStringLiteral("%1 holds %2 bytes, ending in %3; windows showing: %4")
@@ -172,19 +100,23 @@ TEST(Evening, AKaraokeSongIsSungAlongAndTheTakeSavedAsATaggedMp3) {
 
   desktop.SaveTakeAs(take);
   ASSERT_EQ(WaitTake(take, true, desktop), "") << "no tagged MP3";
-  QFile file(take);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  const QByteArray mp3 = file.readAll();
-  const QByteArray tag = mp3.right(128);
-  EXPECT_EQ(TagField(tag, 3), "Evening Song");
-  EXPECT_EQ(TagField(tag, 33), "The Singers");
-  const std::vector<int> bitrates = FrameBitrates(mp3);
-  EXPECT_EQ(std::count(bitrates.begin(), bitrates.end(), 160), qsizetype(bitrates.size()))
-      << "frames not at 160 kbit/s (-1: a frame header that does not parse) among "
-      << bitrates.size();
-  const Wav decoded = DecodeMp3(take);
+  TMP3Info tag;
+  tag.SetFilename(take);
+  ASSERT_TRUE(tag.Valid()) << "no ID3v1 tag";
+  EXPECT_EQ(tag.Title(), "Evening Song");
+  EXPECT_EQ(tag.Artist(), "The Singers");
+  const QByteArray mp3 = ReadFile(take);
+  qsizetype end = 0;
+  const std::vector<FrameHeader> frames = WalkFrames(mp3, end);
+  EXPECT_EQ(end, mp3.size() - 128) << "a frame header that does not parse among " << frames.size();
+  EXPECT_EQ(std::count_if(frames.begin(), frames.end(),
+                          [](const FrameHeader& frame) { return frame.bitrateKbps == 160; }),
+            qsizetype(frames.size()))
+      << "frames not at 160 kbit/s";
+  const DecodedAudio decoded = DecodeMp3(take);
+  ASSERT_TRUE(decoded.ok) << "GStreamer could not decode the take";
   EXPECT_EQ(decoded.rate, 44100);
-  ExpectTakeLength(decoded.Seconds(), pressed);
+  ExpectTakeLength(double(decoded.left.size()) / decoded.rate, pressed);
   EXPECT_TRUE(HasTone(decoded.left, 44100, 440)) << "the rig's microphone tone is not in the take";
   ExpectSoundEnd(desktop);
 }
@@ -211,11 +143,12 @@ TEST(Evening, AVideoPlaysWhileATakeIsRecordedAndSavedAsWav) {
   desktop.SaveTakeAs(take);
   ASSERT_EQ(WaitTake(take, false, desktop), "") << "no whole WAV";
 
-  const Wav wav = ReadWav(take);
+  const WaveContents wav = ReadWave(take);
   EXPECT_EQ(wav.rate, 44100);
   EXPECT_EQ(wav.bits, 16);
   EXPECT_EQ(wav.channels, 2);
-  ExpectTakeLength(wav.Seconds(), pressed);
-  EXPECT_TRUE(HasTone(wav.left, 44100, 440)) << "the rig's microphone tone is not in the take";
+  const std::vector<double> left = Channel(wav.data, wav.bits, wav.channels, 0);
+  ExpectTakeLength(double(left.size()) / 44100, pressed);
+  EXPECT_TRUE(HasTone(left, 44100, 440)) << "the rig's microphone tone is not in the take";
   ExpectSoundEnd(desktop);
 }
