@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -139,11 +140,9 @@ class Device {
 
 class SynthDevice final : public Device {
  public:
-  static MMRESULT Open(std::unique_ptr<Device>& device) {
-    // The fullest first: samples are loaded as programs need them, so its size costs little.
-    const QString path = ChooseSoundFont(
-        {"/usr/share/sounds/sf2/MuseScore_General_Full.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-         "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2"});
+  // `ready` is called on the loader's thread once the SoundFont is read (or failed to be).
+  static MMRESULT Open(std::unique_ptr<Device>& device, std::function<void()> ready) {
+    const QString path = SynthesizerSoundFont();
     if (path.isEmpty()) {
       return MIDIERR_NOSOUNDFONT;
     }
@@ -178,13 +177,14 @@ class SynthDevice final : public Device {
     if (synth->audio_ == nullptr) {
       return MMSYSERR_NODRIVER;
     }
-    // The device opens at the program's start, and reading the largest SoundFont's directory
-    // takes a third of a second: it is read beside the start, and the first message waits
-    // for it.
-    synth->loader_ = std::thread([loading = synth->synth_.get(), file = path.toLocal8Bit()] {
+    // Reading the largest SoundFont's directory takes half a second: it is read on a thread
+    // of its own, the owner hears when it is done, and a message sent before waits for it.
+    synth->loader_ = std::thread([loading = synth->synth_.get(), file = path.toLocal8Bit(),
+                                  ready = std::move(ready)] {
       if (fluid_synth_sfload(loading, file.constData(), 1) == FLUID_FAILED) {
         std::fprintf(stderr, "The General MIDI SoundFont %s cannot be read.\n", file.constData());
       }
+      ready();
     });
     synth->idle_.start();
     device = std::move(synth);
@@ -484,10 +484,10 @@ class Notifier {
   Notifier(const Notifier&) = delete;
   Notifier& operator=(const Notifier&) = delete;
 
-  void Post(MidiOutHeader* header) {
+  void Post(unsigned msg, MidiOutHeader* header) {
     {
       const std::lock_guard<std::mutex> guard(lock_);
-      queue_.push_back(header);
+      queue_.push_back({msg, header});
     }
     changed_.notify_one();
   }
@@ -498,10 +498,10 @@ class Notifier {
     for (;;) {
       changed_.wait(guard, [this] { return stop_ || !queue_.empty(); });
       while (!queue_.empty()) {
-        MidiOutHeader* header = queue_.front();
+        const auto [msg, header] = queue_.front();
         queue_.pop_front();
         guard.unlock();
-        notify_(MM_MOM_DONE, handle_, header);
+        notify_(msg, handle_, header);
         guard.lock();
       }
       if (stop_) {
@@ -514,14 +514,15 @@ class Notifier {
   const MidiOutHandle handle_;
   std::mutex lock_;
   std::condition_variable changed_;
-  std::deque<MidiOutHeader*> queue_;
+  std::deque<std::pair<unsigned, MidiOutHeader*>> queue_;
   bool stop_ = false;
   std::thread thread_;  // last: starts once everything above is in place
 };
 
 struct OpenedDevice {
-  std::unique_ptr<Device> device;
   std::unique_ptr<Notifier> notifier;
+  // Destroyed before the notifier: the synthesizer's loader may still post through it.
+  std::unique_ptr<Device> device;
   bool synth = false;
 };
 
@@ -606,27 +607,37 @@ class SystemMidiOut final : public MidiOutDriver {
       return MMSYSERR_INVALPARAM;
     }
     const std::lock_guard<std::mutex> guard(lock_);
-    OpenedDevice opened;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (deviceId == kMidiMapper || deviceId == 0) {
-      // One synthesizer for the process: a second one would load the SoundFont again.
-      if (synthOpen_) {
-        return MMSYSERR_ALLOCATED;
-      }
-      result = SynthDevice::Open(opened.device);
-      opened.synth = true;
-    } else {
-      const std::vector<SeqPort> ports = SeqPorts();
+    const bool synth = deviceId == kMidiMapper || deviceId == 0;
+    // One synthesizer for the process: a second one would load the SoundFont again.
+    if (synth && synthOpen_) {
+      return MMSYSERR_ALLOCATED;
+    }
+    std::vector<SeqPort> ports;
+    if (!synth) {
+      ports = SeqPorts();
       if (deviceId < 1 || deviceId > static_cast<int>(ports.size())) {
         return MMSYSERR_BADDEVICEID;
       }
+    }
+    const MidiOutHandle made = nextHandle_++;
+    OpenedDevice opened;
+    // Before the device: the synthesizer tells through it when its SoundFont is read.
+    opened.notifier = std::make_unique<Notifier>(notify, made);
+    Notifier* notifier = opened.notifier.get();
+    MMRESULT result = MMSYSERR_NOERROR;
+    if (synth) {
+      result =
+          SynthDevice::Open(opened.device, [notifier] { notifier->Post(MM_MOM_OPEN, nullptr); });
+      opened.synth = true;
+    } else {
       result = SeqDevice::Open(ports[static_cast<std::size_t>(deviceId - 1)], opened.device);
+      if (result == MMSYSERR_NOERROR) {
+        notifier->Post(MM_MOM_OPEN, nullptr);
+      }
     }
     if (result != MMSYSERR_NOERROR) {
       return result;
     }
-    const MidiOutHandle made = nextHandle_++;
-    opened.notifier = std::make_unique<Notifier>(notify, made);
     synthOpen_ = synthOpen_ || opened.synth;
     devices_[made] = std::move(opened);
     *handle = made;
@@ -644,9 +655,10 @@ class SystemMidiOut final : public MidiOutDriver {
       closing = std::move(found->second);
       devices_.erase(found);
     }
-    // Delivers the last completions and joins the thread, then stops the device.
-    closing.notifier.reset();
+    // The device stops first (the synthesizer's loader may still tell through the notifier),
+    // then the notifier delivers the last notifications and joins its thread.
     closing.device.reset();
+    closing.notifier.reset();
     if (closing.synth) {
       const std::lock_guard<std::mutex> guard(lock_);
       synthOpen_ = false;
@@ -717,7 +729,7 @@ class SystemMidiOut final : public MidiOutDriver {
     // The bytes are sent by now; the completion still travels through the notifier so the
     // owner never hears of it inside its own send.
     header->flags |= kMidiHdrDone;
-    opened->notifier->Post(header);
+    opened->notifier->Post(MM_MOM_DONE, header);
     return MMSYSERR_NOERROR;
   }
 

@@ -135,6 +135,41 @@ TEST(MidiOutputSound, NoteSilenceAndChordOnTheSpeakers) {
   EXPECT_TRUE(out.CloseDevice());
 }
 
+TEST(MidiOutputSound, TheSynthesizerTellsWhenItsSoundFontIsReadAndThenSounds) {
+  TMidiOutput out;
+  int readies = 0;
+  QThread* calledOn = nullptr;
+  out.OnReady = [&](TMidiOutput* sender) {
+    EXPECT_EQ(sender, &out);
+    calledOn = QThread::currentThread();
+    ++readies;
+  };
+  EXPECT_FALSE(out.Ready()) << "ready while closed";
+  ASSERT_TRUE(out.OpenDevice());
+  // The SoundFont is read beside the owner's thread, whose event loop hears when it is done.
+  EXPECT_FALSE(out.Ready()) << "ready before the owner heard of it";
+  ASSERT_TRUE(WaitUntil([&] { return out.Ready(); }, 10000));
+  EXPECT_EQ(readies, 1);
+  EXPECT_EQ(calledOn, QThread::currentThread());
+  out.SendShort(0xC0, kRecorder, 0);
+  out.SendShort(0x90, 69, 100);
+  Pump(300);
+  EXPECT_NEAR(PeakHz(ListenFor(SoundsFromTheStart)), 440.0, 4.0);
+  AllNotesOff(out);
+  EXPECT_TRUE(out.CloseDevice());
+  EXPECT_FALSE(out.Ready()) << "ready once closed";
+
+  // Closing at once delivers the word of that open; it does not make the next open ready.
+  ASSERT_TRUE(out.OpenDevice());
+  EXPECT_TRUE(out.CloseDevice());
+  ASSERT_TRUE(out.OpenDevice());
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(out.Ready()) << "ready by the word of a device closed since";
+  ASSERT_TRUE(WaitUntil([&] { return out.Ready(); }, 10000));
+  EXPECT_EQ(readies, 2);
+  EXPECT_TRUE(out.CloseDevice());
+}
+
 // The sound server's playback streams of this process; other tests may play beside it.
 int OurStreams() {
   QProcess pactl;
