@@ -38,7 +38,10 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
     MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtStart));
     throw;
   }
+  // A song opened before the window was on screen opens the devices itself.
+  FrmMidiPlayer->OpenDevices();
   MidiFile1->StartPlayback();
+  HoldForDevice();
   BuildLyricLines();
   FrmMidiPlayer->LoadLyrics(*LyricLines);
   if (FrmMidiPlayer->isHidden()) FrmMidiPlayer->show();
@@ -50,7 +53,28 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
 
 void TFrmMain::StopKaraoke() {
   MidiFile1->StopPlayback();
+  FKaraokeWaiting = false;
+  FrmMidiPlayer->ShowWaiting(false);
   FrmMidiPlayer->SilenceAll();
+}
+
+// The synthesizer reads its SoundFont for a while after it opened: notes sent meanwhile
+// would wait in it and then sound at once, the song's start lost in a burst.
+void TFrmMain::HoldForDevice() {
+  if (!FrmMidiPlayer->DeviceLoading()) return;
+  MidiFile1->StopPlayback();
+  FKaraokeWaiting = true;
+  FrmMidiPlayer->ShowWaiting(true);
+}
+
+void TFrmMain::MidiDeviceReady() {
+  if (!FKaraokeWaiting) return;
+  FKaraokeWaiting = false;
+  FrmMidiPlayer->ShowWaiting(false);
+  // Paused meanwhile, the song waits for Play.
+  if (FMediaKind == TMediaKind::mkKaraoke && FPlayState == TPlayState::psPlaying) {
+    MidiFile1->ResumePlayback();
+  }
 }
 
 void TFrmMain::BuildLyricLines() {

@@ -143,6 +143,7 @@ void TFrmMain::ShowTaskbar(bool show) {
 void TFrmMain::N11Click() {
   FDiscMode = false;
   Item(QStringLiteral("MenuVCD"))->setVisible(false);
+  CreateOpenDialog();
   if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
   PlayFile(OpenDialog1->selectedFiles().constFirst());
 }
@@ -155,6 +156,7 @@ void TFrmMain::N21Click() {
   }
   if (FMediaKind == TMediaKind::mkKaraoke) {
     MidiFile1->ResumePlayback();
+    HoldForDevice();
   } else {
     MediaPlayer1->Play();
   }
