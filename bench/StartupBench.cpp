@@ -283,8 +283,11 @@ int main(int argc, char** argv) {
   std::printf("start to main window on the screen, median of %zu runs: %.1f ms (target < 250 ms)\n",
               shown.size(), Median(shown));
   std::printf(
-      "X server: mapped at %.1f ms, first pixel drawn at %.1f ms (medians); the probe "
-      "came before the window was drawn in %d of %zu runs\n",
-      Median(mapped), Median(drawn), early, shown.size());
+      "X server: mapped at %.1f ms, first pixel drawn at %s (medians); the probe came "
+      "before the window was drawn in %d of %zu runs\n",
+      Median(mapped),
+      drawn.empty() ? "never before the probe"
+                    : qPrintable(QString::number(Median(drawn), 'f', 1) + " ms"),
+      early, shown.size());
   return 0;
 }
