@@ -17,6 +17,8 @@ inline constexpr MMRESULT MIDIERR_NODEVICE = 68;
 inline constexpr MMRESULT MIDIERR_NOSOUNDFONT = 80;
 // The SoundFont was found but could not be loaded.
 inline constexpr MMRESULT MIDIERR_BADSOUNDFONT = 81;
+// The synthesizer's library cannot be loaded.
+inline constexpr MMRESULT MIDIERR_NOSYNTHESIZER = 82;
 // Codes from these values on carry a sound server error number, or an ALSA sequencer errno,
 // as (code - base).
 inline constexpr MMRESULT kMidiOutServerErrorBase = 1000;

@@ -1,6 +1,7 @@
 // The system's MIDI output: device 0 is a General MIDI synthesizer on FluidSynth playing
 // through the sound server, the further devices are the ALSA sequencer's writable ports.
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #include <fluidsynth.h>
 #include <pulse/pulseaudio.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <QFile>
 #include <QTimer>
 
+#include "platform/LibrarySymbol.h"
 #include "platform/MidiOutDriver.h"
 #include "platform/PulseMainloop.h"
 #include "platform/SoundFont.h"
@@ -44,6 +46,76 @@ constexpr int kPeriods = 8;
 constexpr std::uint32_t kDefaultRate = 44100;
 constexpr auto kIdleStop = std::chrono::seconds(5);
 constexpr auto kWakeRetry = std::chrono::seconds(2);
+
+// The entry points of FluidSynth the synthesizer uses. The library is opened when the
+// synthesizer first opens, not with the program: it and the libraries it brings take a tenth
+// of the program's start to load.
+struct FluidApi {
+  decltype(&::new_fluid_settings) newSettings = nullptr;
+  decltype(&::delete_fluid_settings) deleteSettings = nullptr;
+  decltype(&::fluid_settings_setint) setInt = nullptr;
+  decltype(&::fluid_settings_setnum) setNum = nullptr;
+  decltype(&::fluid_settings_setstr) setStr = nullptr;
+  decltype(&::new_fluid_synth) newSynth = nullptr;
+  decltype(&::delete_fluid_synth) deleteSynth = nullptr;
+  decltype(&::new_fluid_audio_driver) newAudioDriver = nullptr;
+  decltype(&::delete_fluid_audio_driver) deleteAudioDriver = nullptr;
+  decltype(&::fluid_synth_sfload) sfload = nullptr;
+  decltype(&::fluid_synth_noteon) noteOn = nullptr;
+  decltype(&::fluid_synth_noteoff) noteOff = nullptr;
+  decltype(&::fluid_synth_key_pressure) keyPressure = nullptr;
+  decltype(&::fluid_synth_cc) cc = nullptr;
+  decltype(&::fluid_synth_program_change) programChange = nullptr;
+  decltype(&::fluid_synth_channel_pressure) channelPressure = nullptr;
+  decltype(&::fluid_synth_pitch_bend) pitchBend = nullptr;
+  decltype(&::fluid_synth_system_reset) systemReset = nullptr;
+  decltype(&::fluid_synth_sysex) sysex = nullptr;
+  decltype(&::fluid_synth_get_active_voice_count) activeVoices = nullptr;
+  decltype(&::fluid_set_log_function) setLogFunction = nullptr;
+};
+
+// FluidSynth, opened on the first call and kept until the process ends (its threads may run
+// until then); null when it is missing or lacks an entry point.
+const FluidApi* Fluid() {
+  static const FluidApi* const api = []() -> const FluidApi* {
+    void* library = dlopen(SONARELLE_FLUIDSYNTH_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      return nullptr;
+    }
+    static FluidApi bound;
+    const auto bind = [library](const char* symbol, auto& target) {
+      return BindSymbol(library, symbol, target);
+    };
+    if (!(bind("new_fluid_settings", bound.newSettings) &&
+          bind("delete_fluid_settings", bound.deleteSettings) &&
+          bind("fluid_settings_setint", bound.setInt) &&
+          bind("fluid_settings_setnum", bound.setNum) &&
+          bind("fluid_settings_setstr", bound.setStr) && bind("new_fluid_synth", bound.newSynth) &&
+          bind("delete_fluid_synth", bound.deleteSynth) &&
+          bind("new_fluid_audio_driver", bound.newAudioDriver) &&
+          bind("delete_fluid_audio_driver", bound.deleteAudioDriver) &&
+          bind("fluid_synth_sfload", bound.sfload) && bind("fluid_synth_noteon", bound.noteOn) &&
+          bind("fluid_synth_noteoff", bound.noteOff) &&
+          bind("fluid_synth_key_pressure", bound.keyPressure) && bind("fluid_synth_cc", bound.cc) &&
+          bind("fluid_synth_program_change", bound.programChange) &&
+          bind("fluid_synth_channel_pressure", bound.channelPressure) &&
+          bind("fluid_synth_pitch_bend", bound.pitchBend) &&
+          bind("fluid_synth_system_reset", bound.systemReset) &&
+          bind("fluid_synth_sysex", bound.sysex) &&
+          bind("fluid_synth_get_active_voice_count", bound.activeVoices) &&
+          bind("fluid_set_log_function", bound.setLogFunction))) {
+      dlclose(library);
+      return nullptr;
+    }
+    // FluidSynth announces its audio driver at every open and warns for every note a busy
+    // song finds no voice for; errors still show.
+    for (const int level : {FLUID_WARN, FLUID_INFO, FLUID_DBG}) {
+      bound.setLogFunction(level, nullptr, nullptr);
+    }
+    return &bound;
+  }();
+  return api;
+}
 
 MMRESULT ServerError(int error) {
   return kMidiOutServerErrorBase + static_cast<MMRESULT>(error > 0 ? error : PA_ERR_UNKNOWN);
@@ -146,42 +218,46 @@ class SynthDevice final : public Device {
     if (path.isEmpty()) {
       return MIDIERR_NOSOUNDFONT;
     }
+    const FluidApi* fluid = Fluid();
+    if (fluid == nullptr) {
+      return MIDIERR_NOSYNTHESIZER;
+    }
     std::uint32_t rate = 0;
     const MMRESULT probe = ProbeServer(rate);
     if (probe != MMSYSERR_NOERROR) {
       return probe;
     }
-    auto synth = std::make_unique<SynthDevice>();
-    synth->settings_.reset(new_fluid_settings());
+    auto synth = std::make_unique<SynthDevice>(*fluid);
+    synth->settings_.reset(fluid->newSettings());
     fluid_settings_t* settings = synth->settings_.get();
     if (settings == nullptr) {
       return MMSYSERR_NOMEM;
     }
-    fluid_settings_setnum(settings, "synth.sample-rate", rate);
-    fluid_settings_setint(settings, "synth.polyphony", kPolyphony);
+    fluid->setNum(settings, "synth.sample-rate", rate);
+    fluid->setInt(settings, "synth.polyphony", kPolyphony);
     // Samples are read when a program first needs them: a large SoundFont opens at once and
     // holds only the instruments the song plays.
-    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-    fluid_settings_setint(settings, "synth.lock-memory", 0);
-    fluid_settings_setstr(settings, "audio.driver", "pulseaudio");
-    fluid_settings_setint(settings, "audio.period-size", kPeriodSize);
-    fluid_settings_setint(settings, "audio.periods", kPeriods);
-    synth->synth_.reset(new_fluid_synth(settings));
+    fluid->setInt(settings, "synth.dynamic-sample-loading", 1);
+    fluid->setInt(settings, "synth.lock-memory", 0);
+    fluid->setStr(settings, "audio.driver", "pulseaudio");
+    fluid->setInt(settings, "audio.period-size", kPeriodSize);
+    fluid->setInt(settings, "audio.periods", kPeriods);
+    synth->synth_.reset(fluid->newSynth(settings));
     if (synth->synth_ == nullptr) {
       return MMSYSERR_NOMEM;
     }
     if (!IsSoundFont(path)) {
       return MIDIERR_BADSOUNDFONT;
     }
-    synth->audio_.reset(new_fluid_audio_driver(settings, synth->synth_.get()));
+    synth->audio_.reset(fluid->newAudioDriver(settings, synth->synth_.get()));
     if (synth->audio_ == nullptr) {
       return MMSYSERR_NODRIVER;
     }
     // Reading the largest SoundFont's directory takes half a second: it is read on a thread
     // of its own, the owner hears when it is done, and a message sent before waits for it.
-    synth->loader_ = std::thread([loading = synth->synth_.get(), file = path.toLocal8Bit(),
-                                  ready = std::move(ready)] {
-      if (fluid_synth_sfload(loading, file.constData(), 1) == FLUID_FAILED) {
+    synth->loader_ = std::thread([sfload = fluid->sfload, loading = synth->synth_.get(),
+                                  file = path.toLocal8Bit(), ready = std::move(ready)] {
+      if (sfload(loading, file.constData(), 1) == FLUID_FAILED) {
         std::fprintf(stderr, "The General MIDI SoundFont %s cannot be read.\n", file.constData());
       }
       ready();
@@ -197,7 +273,7 @@ class SynthDevice final : public Device {
     }
   }
 
-  SynthDevice() {
+  explicit SynthDevice(const FluidApi& fluid) : fluid_(fluid) {
     idle_.setSingleShot(true);
     idle_.setInterval(kIdleStop);
     QObject::connect(&idle_, &QTimer::timeout, [this] { Rest(); });
@@ -227,33 +303,33 @@ class SynthDevice final : public Device {
     // device: the message was delivered.
     switch (status & 0xF0) {
       case 0x80:
-        fluid_synth_noteoff(synth, channel, data1);
+        fluid_.noteOff(synth, channel, data1);
         break;
       case 0x90:
         if (data2 == 0) {
-          fluid_synth_noteoff(synth, channel, data1);
+          fluid_.noteOff(synth, channel, data1);
         } else {
-          fluid_synth_noteon(synth, channel, data1, data2);
+          fluid_.noteOn(synth, channel, data1, data2);
         }
         break;
       case 0xA0:
-        fluid_synth_key_pressure(synth, channel, data1, data2);
+        fluid_.keyPressure(synth, channel, data1, data2);
         break;
       case 0xB0:
-        fluid_synth_cc(synth, channel, data1, data2);
+        fluid_.cc(synth, channel, data1, data2);
         break;
       case 0xC0:
-        fluid_synth_program_change(synth, channel, data1);
+        fluid_.programChange(synth, channel, data1);
         break;
       case 0xD0:
-        fluid_synth_channel_pressure(synth, channel, data1);
+        fluid_.channelPressure(synth, channel, data1);
         break;
       case 0xE0:
-        fluid_synth_pitch_bend(synth, channel, data1 | (data2 << 7));
+        fluid_.pitchBend(synth, channel, data1 | (data2 << 7));
         break;
       default:
         if (status == 0xFF) {
-          fluid_synth_system_reset(synth);
+          fluid_.systemReset(synth);
         }
         break;
     }
@@ -263,8 +339,8 @@ class SynthDevice final : public Device {
   MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) override {
     Wake();
     // The synthesizer takes the bytes between F0 and F7.
-    fluid_synth_sysex(synth_.get(), reinterpret_cast<const char*>(data + 1),
-                      static_cast<int>(length - 2), nullptr, nullptr, nullptr, 0);
+    fluid_.sysex(synth_.get(), reinterpret_cast<const char*>(data + 1),
+                 static_cast<int>(length - 2), nullptr, nullptr, nullptr, 0);
     return MMSYSERR_NOERROR;
   }
 
@@ -284,7 +360,7 @@ class SynthDevice final : public Device {
     }
     std::uint32_t rate = 0;
     if (ProbeServer(rate) == MMSYSERR_NOERROR) {
-      audio_.reset(new_fluid_audio_driver(settings_.get(), synth_.get()));
+      audio_.reset(fluid_.newAudioDriver(settings_.get(), synth_.get()));
     }
     if (audio_ == nullptr) {
       nextWake_ = Clock::now() + kWakeRetry;
@@ -292,23 +368,24 @@ class SynthDevice final : public Device {
   }
 
   void Rest() {
-    if (fluid_synth_get_active_voice_count(synth_.get()) > 0) {
+    if (fluid_.activeVoices(synth_.get()) > 0) {
       idle_.start();
       return;
     }
     audio_.reset();
   }
 
+  const FluidApi& fluid_;
   QTimer idle_;
   Clock::time_point nextWake_;
   std::thread loader_;  // reads the SoundFont; joined before the synthesizer goes
   // Torn down in reverse: the audio driver stops pulling from the synthesizer first.
-  std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> settings_{
-      nullptr, &delete_fluid_settings};
-  std::unique_ptr<fluid_synth_t, decltype(&delete_fluid_synth)> synth_{nullptr,
-                                                                       &delete_fluid_synth};
-  std::unique_ptr<fluid_audio_driver_t, decltype(&delete_fluid_audio_driver)> audio_{
-      nullptr, &delete_fluid_audio_driver};
+  std::unique_ptr<fluid_settings_t, decltype(FluidApi::deleteSettings)> settings_{
+      nullptr, fluid_.deleteSettings};
+  std::unique_ptr<fluid_synth_t, decltype(FluidApi::deleteSynth)> synth_{nullptr,
+                                                                         fluid_.deleteSynth};
+  std::unique_ptr<fluid_audio_driver_t, decltype(FluidApi::deleteAudioDriver)> audio_{
+      nullptr, fluid_.deleteAudioDriver};
   std::uint8_t runningStatus_ = 0;
 };
 
@@ -528,14 +605,6 @@ struct OpenedDevice {
 
 class SystemMidiOut final : public MidiOutDriver {
  public:
-  SystemMidiOut() {
-    // FluidSynth announces its audio driver at every open and warns for every note a busy
-    // song finds no voice for; errors still show.
-    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
-    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
-  }
-
   int GetNumDevs() override { return 1 + static_cast<int>(SeqPorts().size()); }
 
   MMRESULT GetDevCaps(int deviceId, MidiOutCaps& caps) override {
@@ -588,6 +657,8 @@ class SystemMidiOut final : public MidiOutDriver {
             "SONARELLE_SOUNDFONT).");
       case MIDIERR_BADSOUNDFONT:
         return QStringLiteral("The General MIDI SoundFont cannot be read.");
+      case MIDIERR_NOSYNTHESIZER:
+        return QStringLiteral("The synthesizer's library, FluidSynth, is not installed.");
       default:
         break;
     }
