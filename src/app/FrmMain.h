@@ -218,6 +218,7 @@ class TFrmMain : public QMainWindow {
   // Halts the song's clock while the MIDI device gets ready (FrmMainKaraoke.cpp): what it
   // sent meanwhile would wait and then sound all at once.
   void HoldForDevice();
+  void SendOpeningInstruments();
   void MidiDeviceReady();
   void EndOfPlay();
   void MediaPlayer1Notify(TMediaPlayer* Sender);

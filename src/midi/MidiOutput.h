@@ -50,7 +50,7 @@ class TMidiOutput {
   int NumDevs() const { return numDevs_; }
   bool IsOpen() const { return open_; }
   // Open and sounding what it is sent at once: the synthesizer is not until its SoundFont is
-  // read, and what it is sent before waits for it.
+  // read, and plays what it was sent before only then.
   bool Ready() const { return open_ && ready_; }
   // The driver's result of the last open, close or send.
   MMRESULT LastResult() const { return lastResult_; }

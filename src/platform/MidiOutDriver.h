@@ -67,9 +67,9 @@ struct MidiOutHeader {
 // Device notifications, on a thread of the driver, never inside a call of the owner's; the
 // receiver must only hand them on, never call the driver. None comes after Close has
 // returned. MM_MOM_OPEN (no header) comes once after each open, when the device sounds what
-// it is sent: at once for a port, after its SoundFont is read for the synthesizer; a message
-// sent before it waits for it. MM_MOM_DONE comes with the header of a long message the
-// device is done with.
+// it is sent: at once for a port, after its SoundFont is read for the synthesizer; what was
+// sent before it is played, in order, just before it. MM_MOM_DONE comes with the header of a
+// long message the device is done with.
 using MidiOutNotify =
     std::function<void(unsigned msg, MidiOutHandle handle, MidiOutHeader* header)>;
 

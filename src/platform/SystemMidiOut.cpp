@@ -254,14 +254,13 @@ class SynthDevice final : public Device {
       return MMSYSERR_NODRIVER;
     }
     // Reading the largest SoundFont's directory takes half a second: it is read on a thread
-    // of its own, the owner hears when it is done, and a message sent before waits for it.
-    synth->loader_ = std::thread([sfload = fluid->sfload, loading = synth->synth_.get(),
-                                  file = path.toLocal8Bit(), ready = std::move(ready)] {
-      if (sfload(loading, file.constData(), 1) == FLUID_FAILED) {
-        std::fprintf(stderr, "The General MIDI SoundFont %s cannot be read.\n", file.constData());
-      }
-      ready();
-    });
+    // of its own, which then plays what was sent meanwhile and tells the owner.
+    synth->loading_ = true;
+    synth->loader_ =
+        std::thread([device = synth.get(), file = path.toLocal8Bit(), ready = std::move(ready)] {
+          device->Load(file);
+          ready();
+        });
     synth->idle_.start();
     device = std::move(synth);
     return MMSYSERR_NOERROR;
@@ -280,7 +279,6 @@ class SynthDevice final : public Device {
   }
 
   MMRESULT Short(std::uint32_t message) override {
-    Wake();
     std::uint8_t status = message & 0xFF;
     int data1 = static_cast<int>((message >> 8) & 0x7F);
     int data2 = static_cast<int>((message >> 16) & 0x7F);
@@ -297,6 +295,69 @@ class SynthDevice final : public Device {
     } else if (status < 0xF8) {
       runningStatus_ = 0;
     }
+    const auto play = [this, status, data1, data2] { Play(status, data1, data2); };
+    if (!Later(play)) {
+      Wake();
+      play();
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) override {
+    // The synthesizer takes the bytes between F0 and F7.
+    const auto play = [this,
+                       bytes = std::string(reinterpret_cast<const char*>(data + 1), length - 2)] {
+      fluid_.sysex(synth_.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
+                   nullptr, 0);
+    };
+    if (!Later(play)) {
+      Wake();
+      play();
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+ private:
+  // On the loader's thread: reads the SoundFont, then plays what the owner sent meanwhile,
+  // in order, until nothing waits.
+  void Load(const QByteArray& file) {
+    if (fluid_.sfload(synth_.get(), file.constData(), 1) == FLUID_FAILED) {
+      std::fprintf(stderr, "The General MIDI SoundFont %s cannot be read.\n", file.constData());
+    }
+    for (;;) {
+      std::function<void()> next;
+      {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (waiting_.empty()) {
+          loading_ = false;
+          return;
+        }
+        next = std::move(waiting_.front());
+        waiting_.pop_front();
+      }
+      next();
+    }
+  }
+
+  // While the SoundFont is read, a message waits for the loader instead of the owner: a song
+  // can choose its instruments meanwhile (their samples are read then too) without the
+  // window standing still. False once the loader is done.
+  bool Later(std::function<void()> play) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (!loading_) {
+      return false;
+    }
+    waiting_.push_back(std::move(play));
+    idle_.start();
+    return true;
+  }
+
+  bool Loading() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return loading_;
+  }
+
+  void Play(std::uint8_t status, int data1, int data2) {
     fluid_synth_t* synth = synth_.get();
     const int channel = status & 0x0F;
     // The synthesizer's own refusals (a program the SoundFont lacks) are not failures of the
@@ -333,18 +394,8 @@ class SynthDevice final : public Device {
         }
         break;
     }
-    return MMSYSERR_NOERROR;
   }
 
-  MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) override {
-    Wake();
-    // The synthesizer takes the bytes between F0 and F7.
-    fluid_.sysex(synth_.get(), reinterpret_cast<const char*>(data + 1),
-                 static_cast<int>(length - 2), nullptr, nullptr, nullptr, 0);
-    return MMSYSERR_NOERROR;
-  }
-
- private:
   // Rendering silence costs about a tenth of a core, and the program keeps the device open
   // from start to end: the sound stream is closed once nothing was sent for kIdleStop and
   // no voice sounds, and the next message opens it again. A server that is gone by then
@@ -368,7 +419,8 @@ class SynthDevice final : public Device {
   }
 
   void Rest() {
-    if (fluid_.activeVoices(synth_.get()) > 0) {
+    // The loader may still play what waits for it, or read a program's samples.
+    if (Loading() || fluid_.activeVoices(synth_.get()) > 0) {
       idle_.start();
       return;
     }
@@ -378,6 +430,9 @@ class SynthDevice final : public Device {
   const FluidApi& fluid_;
   QTimer idle_;
   Clock::time_point nextWake_;
+  std::mutex lock_;  // guards loading_ and waiting_, shared with the loader
+  bool loading_ = false;
+  std::deque<std::function<void()>> waiting_;
   std::thread loader_;  // reads the SoundFont; joined before the synthesizer goes
   // Torn down in reverse: the audio driver stops pulling from the synthesizer first.
   std::unique_ptr<fluid_settings_t, decltype(FluidApi::deleteSettings)> settings_{
@@ -564,7 +619,7 @@ class Notifier {
   void Post(unsigned msg, MidiOutHeader* header) {
     {
       const std::lock_guard<std::mutex> guard(lock_);
-      queue_.push_back({msg, header});
+      queue_.emplace_back(msg, header);
     }
     changed_.notify_one();
   }

@@ -190,8 +190,8 @@ TEST_F(KaraokeSoundTest, ASongOpenedAtOnceAfterStartWaitsForTheSynthesizerAndSta
   // What played before has died away (a test before may have left the rig's speakers a held
   // chord); the speakers are heard from before the program starts to well after the song.
   ASSERT_LT(monitor_recorder::Rms(
-                monitor_recorder::RecordUntil("speakers.monitor", monitor_recorder::kRate / 10,
-                                              std::chrono::seconds(5),
+                monitor_recorder::RecordUntil("speakers.monitor", monitor_recorder::kRate / 2,
+                                              std::chrono::seconds(10),
                                               [](const monitor_recorder::Recording& quiet) {
                                                 return monitor_recorder::Rms(quiet.left) < 0.0005;
                                               })

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -167,6 +168,38 @@ TEST(MidiOutputSound, TheSynthesizerTellsWhenItsSoundFontIsReadAndThenSounds) {
   EXPECT_FALSE(out.Ready()) << "ready by the word of a device closed since";
   ASSERT_TRUE(WaitUntil([&] { return out.Ready(); }, 10000));
   EXPECT_EQ(readies, 2);
+  EXPECT_TRUE(out.CloseDevice());
+
+  // A SoundFont cut short opens, fails to be read, and the device is ready all the same: a
+  // song waiting for it goes on, silent.
+  QTemporaryDir dir;
+  QFile whole(QString::fromLocal8Bit(qgetenv("SONARELLE_SOUNDFONT")));
+  QFile cut(dir.filePath("cut.sf2"));
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
+  cut.write(whole.read(65536));
+  cut.close();
+  const ScopedEnv broken("SONARELLE_SOUNDFONT", cut.fileName().toLocal8Bit());
+  ASSERT_TRUE(out.OpenDevice());
+  EXPECT_FALSE(out.Ready());
+  EXPECT_TRUE(WaitUntil([&] { return out.Ready(); }, 10000)) << "waits for ever";
+  EXPECT_EQ(readies, 3);
+  EXPECT_TRUE(out.CloseDevice());
+}
+
+// The fullest SoundFont installed, the program's own choice, reads for most of a second: a
+// song chooses its instruments meanwhile, and its window must not stand still for it.
+TEST(MidiOutputSound, WhatTheSynthesizerIsSentWhileItReadsIsPlayedThenAndTheCallerGoesOn) {
+  const ScopedEnv fullest("SONARELLE_SOUNDFONT", QByteArray());
+  TMidiOutput out;
+  ASSERT_TRUE(out.OpenDevice());
+  out.SendShort(0xC0, kRecorder, 0);
+  out.SendShort(0x90, 69, 100);
+  // A send that waited for the SoundFont would return with the device about ready.
+  EXPECT_FALSE(WaitUntil([&] { return out.Ready(); }, 100)) << "the send waited for the reading";
+  ASSERT_TRUE(WaitUntil([&] { return out.Ready(); }, 15000));
+  const std::vector<double> a4 = ListenFor(SoundsFromTheStart);
+  EXPECT_NEAR(PeakHz(a4), 440.0, 4.0) << "the note sent before it was ready was lost";
+  AllNotesOff(out);
   EXPECT_TRUE(out.CloseDevice());
 }
 

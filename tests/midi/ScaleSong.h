@@ -10,7 +10,9 @@
 
 // A KAR song of three notes on a recorder, C5, E5 and G5, half a second each under a syllable
 // each, and the check that what the speakers played starts with it: a song whose start is
-// lost begins with a later note or a first note cut short.
+// lost begins with a later note or a first note cut short. Its second channel plays the
+// strings, the instrument whose samples take longest to read, softly after the scale: a song
+// chooses all its instruments before its first notes.
 namespace scale_song {
 
 inline constexpr int kNotes[] = {72, 76, 79};
@@ -20,11 +22,12 @@ inline void Write(const std::string& path) {
   // 96 ticks a quarter at 120 bpm: a note every 96 ticks is one every half second.
   smf::Track music;
   smf::Track texts;
-  music.Event(0, {0xC0, 74});
+  music.Event(0, {0xC1, 48}).Event(0, {0xC0, 74});
   for (std::size_t i = 0; i < 3; ++i) {
     music.Event(0, {0x90, kNotes[i], 110}).Event(96, {0x80, kNotes[i], 0});
     texts.Text(i == 0 ? 0 : 96, kSyllables[i]);
   }
+  music.Event(96, {0x91, 48, 20}).Event(96, {0x81, 48, 0});
   smf::Write(path,
              smf::Song(1, 96, {smf::Track().Tempo(0, 500000).End(), music.End(), texts.End()}));
 }
@@ -45,14 +48,22 @@ inline std::vector<double> Span(const std::vector<double>& samples, double rate,
 // Empty when the first sound of `samples` is C5 held for most of its half second and E5
 // follows; else what was heard.
 inline std::string StartsAtItsFirstNote(const std::vector<double>& samples, double rate) {
-  // The first 10 ms louder than the silence of the rig's speakers.
+  // The first sound that lasts a fifth of a second, in blocks of 10 ms louder than the
+  // silence of the rig's speakers: what a stream closed before may leave is shorter.
   const auto block = std::size_t(rate / 100);
-  std::size_t onset = 0;
-  for (;; onset += block) {
-    if (onset + block > samples.size()) return "the song was never heard";
+  const auto loud = [&](std::size_t at) {
     double square = 0;
-    for (std::size_t i = onset; i < onset + block; ++i) square += samples[i] * samples[i];
-    if (std::sqrt(square / double(block)) > 0.005) break;
+    for (std::size_t i = at; i < at + block; ++i) square += samples[i] * samples[i];
+    return std::sqrt(square / double(block)) > 0.005;
+  };
+  std::size_t onset = 0;
+  for (std::size_t lasting = 0;; onset += block) {
+    if (onset + block > samples.size()) return "the song was never heard";
+    lasting = loud(onset) ? lasting + 1 : 0;
+    if (lasting == 20) {
+      onset -= 19 * block;
+      break;
+    }
   }
   const std::vector<double> first = Span(samples, rate, onset, 30, 400);
   // What sounded in each tenth of a second from the first sound on, for the failures.
