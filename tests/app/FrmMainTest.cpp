@@ -11,9 +11,11 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -213,15 +215,25 @@ TEST_F(FrmMainTest, ClosingWhileRecordingOffersTheTakeFirst) {
   const WAVEFORMATEX format = MakePCMFormat(16, 2, 44100);
   form_->FTake = TTakeFile::Create(TakeFolder(), &format);
   form_->FRecording = true;
+  const QString take = form_->FTake->Path();
   bool offered = false;
+  QString asked;
   QTimer::singleShot(50, form_.get(), [&] {
     offered = form_->SaveDialog1->isVisible();
+    // Cancelled, and then the question of what becomes of the take answered with Escape.
+    QTimer::singleShot(50, form_.get(), [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        asked = box->text();
+        QTest::keyClick(box, Qt::Key_Escape);
+      }
+    });
     form_->SaveDialog1->reject();
   });
   form_->close();
   EXPECT_TRUE(offered) << "the save dialog must come before the program ends";
+  EXPECT_EQ(asked, "Discard this take?");
+  EXPECT_TRUE(QFile::exists(take)) << "Escape keeps the take for the next start";
   EXPECT_FALSE(form_->FRecording);
-  EXPECT_EQ(form_->LyricLines, nullptr);
 
   auto second = std::make_unique<TFrmMain>();
   second->close();
