@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -18,6 +20,8 @@
 #include "platform/MciCommand.h"
 #include "platform/MediaDevice.h"
 #include "platform/MessageBoxes.h"
+#include "settings/ConfigKeys.h"
+#include "settings/SettingsStore.h"
 
 namespace sonarelle {
 
@@ -143,8 +147,21 @@ void TFrmMain::ShowTaskbar(bool show) {
 void TFrmMain::N11Click() {
   FDiscMode = false;
   Item(QStringLiteral("MenuVCD"))->setVisible(false);
+  // In the last song's folder, with an empty name field: a name typed there is the whole
+  // name, not one added to the last.
+  const QString folder =
+      SettingsStore::ReadText(FConfigFile, ConfigKeys::kOpenSection, ConfigKeys::kSongFolder);
+  OpenDialog1->setDirectory(!folder.isEmpty() && QFileInfo(folder).isDir() ? folder
+                                                                           : QDir::homePath());
+  // The dialog's own name field (selectFile ignores an empty name).
+  if (auto* name = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+    name->clear();
+  }
   if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
-  PlayFile(OpenDialog1->selectedFiles().constFirst());
+  const QString file = OpenDialog1->selectedFiles().constFirst();
+  SettingsStore::WriteText(FConfigFile, ConfigKeys::kOpenSection, ConfigKeys::kSongFolder,
+                           QFileInfo(file).absolutePath());
+  PlayFile(file);
 }
 
 void TFrmMain::N21Click() {

@@ -101,7 +101,9 @@ QString CopyFile(const QString& source, const QString& target) {
   QFile in(source);
   if (!in.open(QIODevice::ReadOnly)) return in.errorString();
   QSaveFile out(target);
-  if (!out.open(QIODevice::WriteOnly)) return out.errorString();
+  // Unbuffered: a buffered write that a full disk refuses is not reported, and the commit
+  // then puts a cut copy under the target's name.
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return out.errorString();
   constexpr qint64 kChunk = 1 << 20;
   while (!in.atEnd()) {
     const QByteArray bytes = in.read(kChunk);

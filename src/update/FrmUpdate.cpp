@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "platform/Exception.h"
 #include "platform/IniProfile.h"
 #include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
@@ -165,13 +166,18 @@ void TFrmUpdate::suiButton1Click() {
   }
   suiButton1->setEnabled(false);
   const bool proxy = suiCheckBox1->isChecked();
-  IniProfile::WriteString(configFile_, kProxySection, QStringLiteral("isProxy"),
-                          proxy ? QStringLiteral("1") : QStringLiteral("0"));
-  IniProfile::WriteString(configFile_, kProxySection, QStringLiteral("proxy"), suiEdit1->text());
-  IniProfile::WriteString(configFile_, kProxySection, QStringLiteral("proxyUserID"),
-                          suiEdit2->text());
-  IniProfile::WriteString(configFile_, kProxySection, QStringLiteral("proxyPassword"),
-                          suiEdit3->text());
+  // A refused write ends the command like every settings write, and Update can be pressed
+  // again.
+  auto write = [this](const char* key, const QString& value) {
+    if (!IniProfile::WriteString(configFile_, kProxySection, QString::fromLatin1(key), value)) {
+      suiButton1->setEnabled(true);
+      throw Exception(QStringLiteral("Unable to write to %1").arg(configFile_));
+    }
+  };
+  write("isProxy", proxy ? QStringLiteral("1") : QStringLiteral("0"));
+  write("proxy", suiEdit1->text());
+  write("proxyUserID", suiEdit2->text());
+  write("proxyPassword", suiEdit3->text());
   if (proxy) {
     WebUpdate1->Proxy = suiEdit1->text();
     WebUpdate1->ProxyUserID = suiEdit2->text();

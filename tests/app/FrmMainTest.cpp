@@ -2,13 +2,16 @@
 
 #include <algorithm>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCompleter>
 #include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -23,6 +26,7 @@
 
 #include "app/CollapsiblePanel.h"
 #include "app/FrmMain.h"
+#include "app/ProgramWindows.h"
 #include "displays/MMLEDLabel.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -238,6 +242,47 @@ TEST_F(FrmMainTest, ClosingWhileRecordingOffersTheTakeFirst) {
   auto second = std::make_unique<TFrmMain>();
   second->close();
   EXPECT_FALSE(second->SaveDialog1->isVisible());
+}
+
+// Opens a file as a singer does: the open dialog's name field typed into and Enter pressed.
+// Answers where the dialog stood and what its name field held when it showed.
+std::pair<QString, QString> TypeIntoOpenDialog(TFrmMain& form, const QString& typed) {
+  std::pair<QString, QString> shown;
+  QTimer::singleShot(100, &form, [&] {
+    QFileDialog& dialog = *form.OpenDialog1;
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    shown = {dialog.directory().absolutePath(), name->text()};
+    QTest::keyClicks(name, typed);
+    // The name's completion list takes Enter while it shows.
+    if (name->completer() != nullptr) name->completer()->popup()->hide();
+    QTest::keyClick(name, Qt::Key_Return);
+  });
+  form.Item(QStringLiteral("N11"))->trigger();
+  return shown;
+}
+
+TEST_F(FrmMainTest, TheOpenDialogStartsInTheLastSongsFolderWithAnEmptyName) {
+  ModalBoxWatcher boxes(false);
+  QTemporaryDir first;
+  QTemporaryDir second;
+  // Files the program does not play: each open ends in the format message.
+  const QString a = first.filePath("a.txt");
+  const QString b = second.filePath("b.txt");
+  for (const QString& file : {a, b}) QFile(file).open(QIODevice::WriteOnly);
+  form_.reset();
+  auto windows = std::make_unique<TProgramWindows>();
+  windows->FrmMain->show();
+  TypeIntoOpenDialog(*windows->FrmMain, a);
+  // The second time: in the first song's folder, nothing in the name field, so a whole path
+  // typed there opens as typed.
+  const auto shown = TypeIntoOpenDialog(*windows->FrmMain, b);
+  EXPECT_EQ(shown.first.toStdString(), first.path().toStdString());
+  EXPECT_EQ(shown.second.toStdString(), "");
+  EXPECT_EQ(boxes.Texts(), QStringList(2, "Do not support this file format!"));
+  // Remembered across starts.
+  windows = std::make_unique<TProgramWindows>();
+  windows->FrmMain->show();
+  EXPECT_EQ(TypeIntoOpenDialog(*windows->FrmMain, a).first, second.path());
 }
 
 TEST_F(FrmMainTest, HelpHomepageAndSupportOpenThroughTheDesktop) {
