@@ -1,6 +1,7 @@
 // The main window's mixer: the master volume slider and the recording-source panel, one
 // radio button and one level slider per source of the sound server.
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QRadioButton>
 #include <QSlider>
 
@@ -14,6 +15,10 @@ namespace {
 
 constexpr int kMasterDestination = 0;
 constexpr int kRecordingDestination = 1;
+constexpr int kLevelMax = 65535;
+// The master's keys: 2 % of the scale for an arrow (or a wheel notch's line), 10 % a page.
+constexpr int kMasterLineStep = (kLevelMax * 2 + 50) / 100;
+constexpr int kMasterPageStep = (kLevelMax * 10 + 50) / 100;
 // The handlers find a source by the last character of a control's name: one digit.
 constexpr int kMaxSources = 9;
 const char* const kRadioName = "radioboxtemp";
@@ -23,20 +28,43 @@ int SourceIndex(const QObject* control) {
   return control->objectName().right(1).toInt();
 }
 
+// The slider's position runs from the loudest at the top (0) to the quietest: Home and End
+// go to the ends the user sees, the quietest and the loudest, not to its minimum and maximum.
+class HomeIsQuietest final : public QObject {
+ public:
+  explicit HomeIsQuietest(QSlider* slider) : QObject(slider), slider_(slider) {}
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != slider_ || event->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Home && key != Qt::Key_End) return false;
+    slider_->triggerAction(key == Qt::Key_Home ? QAbstractSlider::SliderToMaximum
+                                               : QAbstractSlider::SliderToMinimum);
+    return true;
+  }
+
+ private:
+  QSlider* slider_;
+};
+
 }  // namespace
 
 void TFrmMain::ReadMasterVolume() {
+  suiTrackBar2->setInvertedControls(true);  // Up, Page Up and the wheel up go louder
+  suiTrackBar2->setSingleStep(kMasterLineStep);
+  suiTrackBar2->setPageStep(kMasterPageStep);
+  suiTrackBar2->installEventFilter(new HomeIsQuietest(suiTrackBar2));
   connect(suiTrackBar2, &QSlider::valueChanged, this,
           [this] { RunGuarded([this] { suiTrackBar2Change(); }); });
   int left = -1, right = -1, mute = -1;
   bool stereo = false, volumeOff = false, muteOff = false, selection = false;
   AudioMixer1->GetLineLevels(kMasterDestination, -1, left, right, mute, stereo, volumeOff, muteOff,
                              selection);
-  suiTrackBar2->setValue(std::clamp(65535 - left, 0, 65535));
+  suiTrackBar2->setValue(std::clamp(kLevelMax - left, 0, kLevelMax));
 }
 
 void TFrmMain::suiTrackBar2Change() {
-  const int volume = 65535 - suiTrackBar2->value();
+  const int volume = kLevelMax - suiTrackBar2->value();
   AudioMixer1->SetLineLevels(kMasterDestination, -1, volume, volume, 0);
 }
 
