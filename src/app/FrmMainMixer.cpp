@@ -54,13 +54,15 @@ void TFrmMain::ReadMasterVolume() {
   suiTrackBar2->setSingleStep(kMasterLineStep);
   suiTrackBar2->setPageStep(kMasterPageStep);
   suiTrackBar2->installEventFilter(new HomeIsQuietest(suiTrackBar2));
-  connect(suiTrackBar2, &QSlider::valueChanged, this,
-          [this] { RunGuarded([this] { suiTrackBar2Change(); }); });
   int left = -1, right = -1, mute = -1;
   bool stereo = false, volumeOff = false, muteOff = false, selection = false;
   AudioMixer1->GetLineLevels(kMasterDestination, -1, left, right, mute, stereo, volumeOff, muteOff,
                              selection);
+  // Shown only: the start writes nothing, so a boosted or muted output stays as it is. A
+  // volume above the scale shows at the top, one that could not be read at the bottom.
   suiTrackBar2->setValue(std::clamp(kLevelMax - left, 0, kLevelMax));
+  connect(suiTrackBar2, &QSlider::valueChanged, this,
+          [this] { RunGuarded([this] { suiTrackBar2Change(); }); });
 }
 
 void TFrmMain::suiTrackBar2Change() {

@@ -80,6 +80,27 @@ class MixerPanelTest : public ::testing::Test {
   QStringList modules_;
 };
 
+TEST_F(MixerPanelTest, StartingLeavesABoostedOrMutedOutputAsItIsUntilTheUserMovesTheSlider) {
+  // Above the scale: shown at the top, kept at 150 % and unmuted.
+  SetSink("150%", false);
+  QSlider* slider = Start()->suiTrackBar2;
+  EXPECT_EQ(slider->value(), 0);
+  EXPECT_EQ(SinkPercent(), "150%");
+  EXPECT_FALSE(SinkMuted());
+  QTest::keyClick(slider, Qt::Key_Down);
+  EXPECT_EQ(SinkPercent(), "98%");
+
+  // Muted at half: shown at half, kept muted until the user moves the slider.
+  SetSink("50%", true);
+  slider = Start()->suiTrackBar2;
+  EXPECT_NEAR(slider->value(), 32767, 1);
+  EXPECT_EQ(SinkPercent(), "50%");
+  EXPECT_TRUE(SinkMuted());
+  QTest::keyClick(slider, Qt::Key_Up);
+  EXPECT_EQ(SinkPercent(), "52%");
+  EXPECT_FALSE(SinkMuted());
+}
+
 TEST_F(MixerPanelTest, KeysAndWheelGoUpLouderInStepsOfTwoAndTenPercentHomeQuietestEndLoudest) {
   SetSink("50%", true);
   QSlider* slider = Start()->suiTrackBar2;
@@ -103,6 +124,109 @@ TEST_F(MixerPanelTest, KeysAndWheelGoUpLouderInStepsOfTwoAndTenPercentHomeQuiete
   EXPECT_EQ(SinkPercent(), QString::number(90 + 2 * lines) + "%");
   Wheel(slider, false);
   EXPECT_EQ(SinkPercent(), "90%");
+}
+
+// The real driver, except that the rig's server is stopped (SIGSTOP) while the master's volume
+// is read at start: the read really times out, then the server goes on. What a busy or stuck
+// server does, at the one moment a test cannot otherwise choose.
+class ServerStopsDuringTheMasterRead : public MixerDriver {
+ public:
+  explicit ServerStopsDuringTheMasterRead(pid_t server) : server_(server) {}
+
+  MMRESULT readResult = MMSYSERR_NOERROR;  // what the stopped server's read gave
+
+  int GetNumDevs() override { return real_.GetNumDevs(); }
+  MMRESULT GetDevCaps(int id, MixerCaps& caps) override { return real_.GetDevCaps(id, caps); }
+  MMRESULT Open(MixerHandle* handle, int id, const MixerNotify& notify) override {
+    return real_.Open(handle, id, notify);
+  }
+  MMRESULT Close(MixerHandle handle) override { return real_.Close(handle); }
+  MMRESULT GetDestinationLine(MixerHandle handle, std::uint32_t d, MixerLine& line) override {
+    const MMRESULT result = real_.GetDestinationLine(handle, d, line);
+    if (d == 0) sinkLine_ = line.lineId;
+    return result;
+  }
+  MMRESULT GetSourceLine(MixerHandle handle, std::uint32_t d, std::uint32_t s,
+                         MixerLine& line) override {
+    return real_.GetSourceLine(handle, d, s, line);
+  }
+  MMRESULT GetLineControls(MixerHandle handle, std::uint32_t lineId,
+                           std::vector<MixerControl>& controls) override {
+    const MMRESULT result = real_.GetLineControls(handle, lineId, controls);
+    for (const MixerControl& c : controls) {
+      if (lineId == sinkLine_ && c.controlType == MIXERCONTROL_CONTROLTYPE_VOLUME) {
+        sinkVolume_ = c.controlId;
+      }
+    }
+    return result;
+  }
+  MMRESULT GetControlValues(MixerHandle handle, std::uint32_t id, std::uint32_t channels,
+                            std::uint32_t items, std::vector<std::uint32_t>& values) override {
+    if (id != sinkVolume_ || stopped_)
+      return real_.GetControlValues(handle, id, channels, items, values);
+    stopped_ = true;
+    kill(server_, SIGSTOP);
+    readResult = real_.GetControlValues(handle, id, channels, items, values);
+    kill(server_, SIGCONT);
+    return readResult;
+  }
+  MMRESULT GetControlListText(MixerHandle handle, std::uint32_t id, std::uint32_t channels,
+                              std::uint32_t items, std::vector<MixerListText>& texts) override {
+    return real_.GetControlListText(handle, id, channels, items, texts);
+  }
+  MMRESULT SetControlValues(MixerHandle handle, std::uint32_t id, std::uint32_t channels,
+                            std::uint32_t items,
+                            const std::vector<std::uint32_t>& values) override {
+    return real_.SetControlValues(handle, id, channels, items, values);
+  }
+
+ private:
+  MixerDriver& real_ = PulseMixerDriver();
+  pid_t server_;
+  std::uint32_t sinkLine_ = 0;
+  std::uint32_t sinkVolume_ = 0;
+  bool stopped_ = false;
+};
+
+TEST(MixerPanelStuckServer, AVolumeThatCannotBeReadIsLeftAloneUntilTheUserMovesTheSlider) {
+  // A server of its own: the shared rig must not stop under the other tests.
+  const QByteArray shared = qgetenv("PULSE_SERVER");
+  QTemporaryDir rigDir, folder;
+  const QString rig =
+      QDir(qEnvironmentVariable("SONARELLE_SOURCE_DIR")).filePath("scripts/sound-rig.sh");
+  ASSERT_EQ(QProcess::execute(rig, {"start", rigDir.path()}), 0);
+  qputenv("PULSE_SERVER", ("unix:" + rigDir.filePath("native")).toLocal8Bit());
+  QFile pidFile(rigDir.filePath("server.pid"));
+  ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+  const pid_t server = pid_t(pidFile.readAll().trimmed().toInt());
+  ASSERT_GT(server, 0);
+  SetProgramFolder(folder.path());
+  SetSink("70%", true);
+  {
+    ServerStopsDuringTheMasterRead driver(server);
+    TFrmMain main(driver);
+    main.show();
+    event_wait::Pump(300);
+    EXPECT_NE(driver.readResult, MMSYSERR_NOERROR);
+    QSlider* slider = main.suiTrackBar2;
+    EXPECT_EQ(slider->value(), 65535);  // nothing known: the bottom, as before
+    EXPECT_EQ(SinkPercent(), "70%");
+    EXPECT_TRUE(SinkMuted());
+    // Towards the quiet end the slider cannot go further: nothing is written.
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Home}) {
+      QTest::keyClick(slider, key);
+    }
+    Wheel(slider, false);
+    EXPECT_EQ(SinkPercent(), "70%");
+    EXPECT_TRUE(SinkMuted());
+    // The user asks for a volume: it is set and unmuted.
+    QTest::keyClick(slider, Qt::Key_Up);
+    EXPECT_EQ(SinkPercent(), "2%");
+    EXPECT_FALSE(SinkMuted());
+  }
+  SetProgramFolder(QString());
+  qputenv("PULSE_SERVER", shared);
+  QProcess::execute(rig, {"stop", rigDir.path()});
 }
 
 }  // namespace
