@@ -126,6 +126,68 @@ TEST_F(MixerPanelTest, KeysAndWheelGoUpLouderInStepsOfTwoAndTenPercentHomeQuiete
   EXPECT_EQ(SinkPercent(), "90%");
 }
 
+// The panel's even sources stand in the left column, the odd ones in the right.
+void ExpectRowsThatReadWell(const TFrmMain& main, int count) {
+  const QGroupBox* box = main.findChild<QGroupBox*>("suiGroupBox4");
+  for (int i = 0; i < count; ++i) {
+    const auto* radio = main.findChild<QRadioButton*>("radioboxtemp" + QString::number(i));
+    const auto* bar = main.findChild<QSlider*>("trackbartemp" + QString::number(i));
+    ASSERT_TRUE(radio && bar) << i;
+    const QRect name = radio->geometry();
+    EXPECT_EQ(name.topLeft(), QPoint(i % 2 == 0 ? 29 : 242, 9 + 20 * (i / 2))) << i;
+    EXPECT_EQ(bar->y(), name.y()) << i;
+    EXPECT_LE(name.right(), bar->x()) << radio->text().toStdString();
+    EXPECT_LE(bar->geometry().right(), i % 2 == 0 ? 242 : box->width()) << i;
+    EXPECT_GE(bar->width(), 40) << i;
+  }
+}
+
+// A caption shows the whole name, or its beginning cut with an ellipsis where it does not fit.
+bool ReadsAs(const QString& caption, const QString& name) {
+  return caption == name || (caption.size() > 10 && caption.endsWith(QChar(0x2026)) &&
+                             name.startsWith(caption.chopped(1)));
+}
+
+TEST_F(MixerPanelTest, SourceNamesReadInFullWhereTheyFitAndTheServersShortNamesComeFirst) {
+  const TFrmMain* main = Start();
+  const auto radio = [&](int i) {
+    return main->findChild<QRadioButton*>("radioboxtemp" + QString::number(i));
+  };
+  // Whole, so the microphone and the line input can be told apart.
+  EXPECT_EQ(radio(0)->text(), "Sine source at 440 Hz");
+  EXPECT_EQ(radio(1)->text(), "Sine source at 880 Hz");
+  EXPECT_EQ(radio(2)->text(), "Monitor of Null Output");
+  EXPECT_PRED2(ReadsAs, radio(3)->text(), "Voice and accompaniment");
+  ExpectRowsThatReadWell(*main, 4);
+
+  // A node's nick comes before a product name; a short name two sources share tells nothing
+  // apart, so both keep their descriptions; a long name without one is cut at its end.
+  AddSource("usb", R"(device.description="USB Microphone Analog Mono")"
+                   R"( device.product.name="USB Microphone")");
+  AddSource("laptop", R"(device.description="Built-in Audio Analog Stereo")"
+                      R"( device.product.name="Cannon Point-LP High Definition Audio")"
+                      R"( node.nick="ALC257 Analog")");
+  AddSource("front",
+            R"(device.description="Headset Front Microphone" device.product.name="Headset")");
+  AddSource("rear",
+            R"(device.description="Headset Rear Microphone" device.product.name="Headset")");
+  const QString far = "Sine source at 440 Hz through a chain of remapping filters";
+  AddSource("far", "device.description=\"" + far + "\"");
+  main = Start();
+  EXPECT_EQ(radio(0)->text(), "Sine source at 440 Hz");
+  EXPECT_EQ(radio(2)->text(), "USB Microphone");
+  EXPECT_EQ(radio(3)->text(), "ALC257 Analog");
+  EXPECT_EQ(radio(3)->toolTip(), "Built-in Audio Analog Stereo");
+  EXPECT_PRED2(ReadsAs, radio(4)->text(), "Headset Front Microphone");
+  EXPECT_PRED2(ReadsAs, radio(5)->text(), "Headset Rear Microphone");
+  EXPECT_NE(radio(4)->text(), radio(5)->text());
+  EXPECT_NE(radio(6)->text(), far);
+  EXPECT_PRED2(ReadsAs, radio(6)->text(), far);
+  EXPECT_EQ(radio(6)->toolTip(), far);
+  EXPECT_EQ(radio(8)->toolTip(), "Voice and accompaniment");
+  ExpectRowsThatReadWell(*main, 9);
+}
+
 // The real driver, except that the rig's server is stopped (SIGSTOP) while the master's volume
 // is read at start: the read really times out, then the server goes on. What a busy or stuck
 // server does, at the one moment a test cannot otherwise choose.
