@@ -142,11 +142,13 @@ QIcon DrawIcon(Glyph glyph) {
 }
 }  // namespace
 
-TFrmMain::TFrmMain(QWidget* parent)
+TFrmMain::TFrmMain(QWidget* parent) : TFrmMain(PulseMixerDriver(), parent) {}
+
+TFrmMain::TFrmMain(MixerDriver& mixer, QWidget* parent)
     : QMainWindow(parent),
       MediaPlayer1(std::make_unique<TMediaPlayer>()),
       MidiFile1(std::make_unique<TMidiFile>()),
-      AudioMixer1(std::make_unique<TAudioMixer>()),
+      AudioMixer1(std::make_unique<TAudioMixer>(mixer)),
       suiFileTheme1(std::make_unique<TsuiFileTheme>()) {
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Sonarelle recorder[v1.0]"));

@@ -44,6 +44,7 @@ class TMMTrigger;
 class TMMWaveFile;
 class TMMWaveRecorder;
 class TMP3Info;
+class MixerDriver;
 class TsuiFileTheme;
 class TsuiThemeManager;
 
@@ -56,6 +57,8 @@ class TFrmMain : public QMainWindow {
 
   // Creates the window and runs FormCreate.
   explicit TFrmMain(QWidget* parent = nullptr);
+  // The same over another mixer than the sound server's (a test's driver around it).
+  explicit TFrmMain(MixerDriver& mixer, QWidget* parent = nullptr);
   ~TFrmMain() override;
 
   // The menu item (or pop-up item) with the given name, such as "N21" or "MenuScreen".
