@@ -2,11 +2,10 @@
 
 #include <algorithm>
 
-#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
-#include <QCompleter>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -15,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -244,19 +244,25 @@ TEST_F(FrmMainTest, ClosingWhileRecordingOffersTheTakeFirst) {
   EXPECT_FALSE(second->SaveDialog1->isVisible());
 }
 
-// Opens a file as a singer does: the open dialog's name field typed into and Enter pressed.
+// Opens a file as a singer does: a path put into the open dialog's name field, Open clicked.
 // Answers where the dialog stood and what its name field held when it showed.
 std::pair<QString, QString> TypeIntoOpenDialog(TFrmMain& form, const QString& typed) {
   std::pair<QString, QString> shown;
-  QTimer::singleShot(100, &form, [&] {
+  QTimer typing;
+  QObject::connect(&typing, &QTimer::timeout, &form, [&] {
     QFileDialog& dialog = *form.OpenDialog1;
+    if (!dialog.isVisible()) return;
+    typing.stop();
     auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     shown = {dialog.directory().absolutePath(), name->text()};
-    QTest::keyClicks(name, typed);
-    // The name's completion list takes Enter while it shows.
-    if (name->completer() != nullptr) name->completer()->popup()->hide();
-    QTest::keyClick(name, Qt::Key_Return);
+    // Pasted where the cursor is, as a typed path goes (typed key by key, the dialog may
+    // follow the folders on the way, racing its directory model).
+    name->end(false);
+    name->insert(typed);
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
   });
+  typing.start(20);
   form.Item(QStringLiteral("N11"))->trigger();
   return shown;
 }
