@@ -186,7 +186,8 @@ void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiti
   FrmMidiPlayer = midiPlayer;
   FrmUpdate = update;
   FrmTakes = takes;
-  AttachThemeManagers({FrmDisplay, FrmMP3info, FrmWaiting, FrmConfig, FrmMidiPlayer, FrmUpdate});
+  AttachThemeManagers(
+      {FrmDisplay, FrmMP3info, FrmWaiting, FrmConfig, FrmMidiPlayer, FrmUpdate, FrmTakes});
   connect(FrmWaiting->Timer1, &QTimer::timeout, this,
           [this] { RunGuarded([this] { WaitingTimerTick(); }); });
   // Closing waits for the conversion; this ends it now and keeps the take for the next start.
