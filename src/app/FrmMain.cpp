@@ -49,6 +49,8 @@ const char* const TFrmMain::kSupportMail = "mailto:support@sonarelle.org?subject
 
 namespace {
 
+constexpr TText kNoHelpFile{"MsgNoHelpFile", "Unable to open the help file %1"};
+
 struct MenuEntry {
   const char* name;
   const char* caption;  // "-" makes a separator
@@ -443,7 +445,7 @@ void TFrmMain::N81Click() {
   const QString chm = ProgramFolder() + QStringLiteral("karaoke.chm");
   if (QFile::exists(chm) && Shell::HasDefaultApplication(chm) && Shell::Open(chm)) return;
   const QString html = ProgramFolder() + QStringLiteral("help/karaoke.html");
-  if (!Shell::Open(html)) ShowMessage(QStringLiteral("Unable to open the help file %1").arg(html));
+  if (!Shell::Open(html)) ShowMessage(FTexts(kNoHelpFile).arg(html));
 }
 
 void TFrmMain::N82Click() {

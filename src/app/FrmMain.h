@@ -11,6 +11,7 @@
 #include "app/PlayerState.h"
 #include "app/TakeFile.h"
 #include "midi/MidiFile.h"
+#include "platform/LanguageSection.h"
 #include "platform/OpticalDrives.h"
 #include "platform/WaveInDriver.h"
 
@@ -91,6 +92,8 @@ class TFrmMain : public QMainWindow {
   // Sets the texts of every window from the language file, window by window; a missing file
   // or key leaves the built-in English text (FrmMainLanguage.cpp).
   void LoadLanguage(const QString& languageFile);
+  // The main window's messages and hints in the language last loaded.
+  TLanguageTexts FTexts{QStringLiteral("FrmMain")};
 
   // Links the windows created after this one (not owned).
   void LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiting* waiting,

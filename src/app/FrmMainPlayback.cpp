@@ -25,6 +25,14 @@
 
 namespace sonarelle {
 
+namespace {
+
+constexpr TText kUnsupportedFile{"MsgUnsupportedFile", "Do not support this file format!"};
+constexpr TText kNoVcd{"MsgNoVcd", "Do not find VCD disk"};
+constexpr TText kUnsupportedAudio{"MsgUnsupportedAudio", "Do not support the audio format"};
+
+}  // namespace
+
 const char* const TFrmMain::kOpenFilter =
     "All Support File|*.mpg;*.dat;*.avi;*.mp3;*.wav;*.mid;*.kar|MP3(*.mp3)|*.mp3|"
     "Wav(*.wav)|*.wav|MIDI(*.mid)|*.mid|Karaoke(*.kar)|*.kar|"
@@ -78,7 +86,7 @@ void TFrmMain::PlayFile(const QString& fileName) {
     SetScreenModes(false, false);
     MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtStart));
     FrmDisplay->hide();
-    ShowMessage(QStringLiteral("Do not support this file format!"));
+    ShowMessage(FTexts(kUnsupportedFile));
     return;
   }
   if (video) {
@@ -298,7 +306,7 @@ void TFrmMain::N12Click() {
   FDiscMode = true;
   FDiscTrack = 0;
   if (!FindCdDrive()) {
-    ShowMessage(QStringLiteral("Do not find VCD disk"));
+    ShowMessage(FTexts(kNoVcd));
     return;
   }
   if (!FindPathIgnoringCase(FCdDrive, QStringLiteral("vcd/info.vcd")).isEmpty()) ListDiscTracks();
@@ -324,7 +332,7 @@ void TFrmMain::ListDiscTracks() {
     if (FileListBox1.isEmpty()) throw Exception(std::string("no disc tracks"));
     PlayFile(DiscTrackPath(FDiscTrack));
   } catch (const std::exception&) {
-    ShowMessage(QStringLiteral("Do not support the audio format"));
+    ShowMessage(FTexts(kUnsupportedAudio));
   }
 
   QMenu* menu = findChild<QMenu*>(QStringLiteral("MenuVCD"));

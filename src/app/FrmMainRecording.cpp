@@ -43,29 +43,44 @@ const char* const TFrmMain::kSaveFilter = "wav|*.wav|MP3|*.mp3";
 
 namespace {
 
-const char* const kWavOrMp3 =
+// The recording commands' texts: their keys in the language file's [FrmMain] section and
+// the built-in English.
+constexpr TText kWavOrMp3{
+    "MsgWavOrMp3",
     "A take is saved as a WAV file (.wav) or as an MP3 file (.mp3). Please give the name one "
-    "of these endings.";
-const char* const kNotOntoTheTake =
-    "This is the take's own temporary file. Please choose another name for the take.";
-const char* const kDiscardQuestion = "Discard this take?";
-const char* const kDiscard = "&Discard";
-const char* const kKeep = "&Keep";
-const char* const kWavSaveFailed =
+    "of these endings."};
+constexpr TText kNotOntoTheTake{
+    "MsgNotOntoTheTake",
+    "This is the take's own temporary file. Please choose another name for the take."};
+constexpr TText kDiscardQuestion{"MsgDiscardTake", "Discard this take?"};
+constexpr TText kDiscard{"BtnDiscardTake", "&Discard"};
+constexpr TText kKeep{"BtnKeepTake", "&Keep"};
+constexpr TText kWavSaveFailed{
+    "MsgWavSaveFailed",
     "Unable to save the take as %1: %2.\nIt is kept in %3, in the Takes not saved window; Record "
-    "starts a new take.";
-const char* const kDiskFull =
+    "starts a new take."};
+constexpr TText kDiskFull{
+    "MsgDiskFull",
     "The take cannot be written any more: the disk holding %1 is full. Recording has stopped.\n"
-    "What was recorded until then (%2) is kept in %3. Choose where to save it.";
-const char* const kLowSpace =
+    "What was recorded until then (%2) is kept in %3. Choose where to save it."};
+constexpr TText kLowSpace{
+    "MsgLowSpace",
     "The disk holding the take (%1) has room for less than a minute more of recording. Stop "
-    "soon, or free some space.";
-const char* const kInputLost =
+    "soon, or free some space."};
+constexpr TText kInputLost{
+    "MsgInputLost",
     "The recording input \"%1\" went away %2 into the take. The take goes on, recorded from "
-    "\"%3\" from then on.";
-const char* const kTagFailed =
+    "\"%3\" from then on."};
+constexpr TText kTagFailed{
+    "MsgTagFailed",
     "The take was saved as %1, but its MP3 tag could not be written: %2.\nThe recording is also "
-    "kept in %3, in the Takes not saved window.";
+    "kept in %3, in the Takes not saved window."};
+constexpr TText kRecordingFrom{"HintRecordingFrom", "Recording from %1"};
+constexpr TText kUnableToWrite{"MsgUnableToWrite", "Unable to write to %1"};
+constexpr TText kConversionUnfinished{"MsgConversionUnfinished",
+                                      "The conversion could not be finished"};
+constexpr TText kSaveFailed{"MsgSaveFailed",
+                            "The take could not be saved as %1: %2.\nIt is kept in %3."};
 // A minute of recording at the take's rate: less room than that is worth a warning.
 constexpr int kLowSpaceSeconds = 60;
 
@@ -219,7 +234,7 @@ void TFrmMain::N31Click() {
   FSpaceTimer->start();
   QTimer::singleShot(0, this, [this] { RunGuarded([this] { CheckTakeSpace(); }); });
   // Which device the take comes from, for the singer to check.
-  MMOscope1->setToolTip(QStringLiteral("Recording from %1").arg(MMWaveRecorder1->ProductName()));
+  MMOscope1->setToolTip(FTexts(kRecordingFrom).arg(MMWaveRecorder1->ProductName()));
 }
 
 void TFrmMain::N32Click() {
@@ -263,8 +278,7 @@ bool TFrmMain::SaveStoppedTake() {
 }
 
 void TFrmMain::DiscardOrKeep(std::unique_ptr<TTakeFile> take) {
-  if (AskYesNo(QString::fromUtf8(kDiscardQuestion), QString::fromUtf8(kDiscard),
-               QString::fromUtf8(kKeep))) {
+  if (AskYesNo(FTexts(kDiscardQuestion), FTexts(kDiscard), FTexts(kKeep))) {
     take->Remove();
     return;
   }
@@ -299,7 +313,7 @@ void TFrmMain::TakeStoppedByItself() {
   Enable("N32", false);
   MMWaveRecorder1->Close();
   if (FTake && diskFull) {
-    ShowErrorBox(QString::fromUtf8(kDiskFull).arg(
+    ShowErrorBox(FTexts(kDiskFull).arg(
         QDir::toNativeSeparators(QFileInfo(FTake->Path()).absolutePath()),
         TakeLengthText(FTake->LengthMs()), QDir::toNativeSeparators(FTake->Path())));
   }
@@ -316,7 +330,7 @@ void TFrmMain::RecorderInputChange(const WaveInInputChange& change) {
   // Only a lost input is news: a change the singer made in the panel is not.
   if (!FRecording || !change.lost) return;
   const QString text =
-      QString::fromUtf8(kInputLost)
+      FTexts(kInputLost)
           .arg(change.from, TakeMoment(change.frame, MMWaveRecorder1->SampleRate()), change.to);
   QTimer::singleShot(0, this, [text] { ShowMessage(text); });
 }
@@ -330,7 +344,7 @@ void TFrmMain::CheckTakeSpace() {
     return;
   }
   FSpaceWarned = true;
-  ShowMessage(QString::fromUtf8(kLowSpace).arg(QDir::toNativeSeparators(folder)));
+  ShowMessage(FTexts(kLowSpace).arg(QDir::toNativeSeparators(folder)));
 }
 
 bool TFrmMain::AskSaveName(const QString& takePath, QString& target) {
@@ -342,9 +356,9 @@ bool TFrmMain::AskSaveName(const QString& takePath, QString& target) {
     target = SaveDialog1->selectedFiles().constFirst();
     const QString ext = target.right(3).toLower();
     if (ext != QLatin1String("mp3") && ext != QLatin1String("wav")) {
-      ShowMessage(QString::fromLatin1(kWavOrMp3));
+      ShowMessage(FTexts(kWavOrMp3));
     } else if (SameFile(target, takePath)) {
-      ShowMessage(QString::fromLatin1(kNotOntoTheTake));
+      ShowMessage(FTexts(kNotOntoTheTake));
     } else {
       return true;
     }
@@ -358,7 +372,7 @@ void TFrmMain::SaveTakeAs(std::unique_ptr<TTakeFile>& take, const QString& targe
   }
   if (const QString error = CopyFile(take->Path(), target); !error.isEmpty()) {
     throw Exception(
-        QString::fromUtf8(kWavSaveFailed)
+        FTexts(kWavSaveFailed)
             .arg(QDir::toNativeSeparators(target), error, QDir::toNativeSeparators(take->Path())));
   }
   take->Remove();
@@ -392,8 +406,8 @@ void TFrmMain::StartConversion() {
   TConversion& job = FConversions.front();
   job.partial = PartialFileBeside(job.target);
   if (job.partial.isEmpty()) {
-    throw Exception(QStringLiteral("Unable to write to %1")
-                        .arg(QDir::toNativeSeparators(QFileInfo(job.target).absolutePath())));
+    throw Exception(
+        FTexts(kUnableToWrite).arg(QDir::toNativeSeparators(QFileInfo(job.target).absolutePath())));
   }
   try {
     MMWaveFile1->Wave().SetFileName(job.take->Path());
@@ -457,7 +471,7 @@ void TFrmMain::MMTrigger1Close() {
   if (!FConverting || FConversions.empty()) return;
   // Closed without its stop: an error in the chain's last steps, already shown.
   FConverting = false;
-  EndConversion(QStringLiteral("The conversion could not be finished"));
+  EndConversion(FTexts(kConversionUnfinished));
 }
 
 void TFrmMain::EndConversion(const QString& failure) {
@@ -510,10 +524,8 @@ void TFrmMain::ShowConversionFailures() {
     FFailedConversions.pop_front();
     const QString target = QDir::toNativeSeparators(job.target);
     const QString take = QDir::toNativeSeparators(job.take->Path());
-    ShowMessage(job.failure.isEmpty()
-                    ? QString::fromUtf8(kTagFailed).arg(target, job.tagFailure, take)
-                    : QStringLiteral("The take could not be saved as %1: %2.\nIt is kept in %3.")
-                          .arg(target, job.failure, take));
+    ShowMessage(job.failure.isEmpty() ? FTexts(kTagFailed).arg(target, job.tagFailure, take)
+                                      : FTexts(kSaveFailed).arg(target, job.failure, take));
     OfferTake(std::move(job.take));
   }
 }

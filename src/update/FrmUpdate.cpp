@@ -25,6 +25,12 @@ namespace sonarelle {
 
 namespace {
 
+constexpr TText kCannotUpdateItself{
+    "MsgCannotUpdateItself",
+    "Sonarelle cannot update itself: its folder %1 is not writable. Update it the way it was "
+    "installed (with the package manager)."};
+constexpr TText kUnableToWrite{"MsgUnableToWrite", "Unable to write to %1"};
+
 const QString kProxySection = QStringLiteral("proxy");
 
 QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, int y) {
@@ -134,6 +140,7 @@ void TFrmUpdate::FormCreate() {
 }
 
 void TFrmUpdate::LoadLanguage(const TIniSnapshot& texts) {
+  texts_.Load(texts);
   const TLanguageSection text(texts, QStringLiteral("FrmUpdate"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
@@ -159,9 +166,7 @@ void TFrmUpdate::suiButton1Click() {
   // A program installed by the package manager is updated by it; nothing is changed here.
   const QString folder = ProgramFolder();
   if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
-    ShowErrorBox(QStringLiteral("Sonarelle cannot update itself: its folder %1 is not writable. "
-                                "Update it the way it was installed (with the package manager).")
-                     .arg(folder));
+    ShowErrorBox(texts_(kCannotUpdateItself).arg(folder));
     return;
   }
   suiButton1->setEnabled(false);
@@ -171,7 +176,7 @@ void TFrmUpdate::suiButton1Click() {
   auto write = [this](const char* key, const QString& value) {
     if (!IniProfile::WriteString(configFile_, kProxySection, QString::fromLatin1(key), value)) {
       suiButton1->setEnabled(true);
-      throw Exception(QStringLiteral("Unable to write to %1").arg(configFile_));
+      throw Exception(texts_(kUnableToWrite).arg(configFile_));
     }
   };
   write("isProxy", proxy ? QStringLiteral("1") : QStringLiteral("0"));

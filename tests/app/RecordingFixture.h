@@ -6,6 +6,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -61,6 +62,11 @@ class RecordingTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetProgramFolder(folder_.path());
+    // The program as installed, with its language file: the messages a take brings up are
+    // read from it.
+    QDir(folder_.path()).mkpath("language");
+    QFile::copy(qEnvironmentVariable("SONARELLE_SOURCE_DIR") + "/resources/language/en.ini",
+                folder_.filePath("language/en.ini"));
     windows_ = std::make_unique<TProgramWindows>();
     main_ = windows_->FrmMain.get();
     main_->show();
