@@ -21,17 +21,6 @@ constexpr pa_usec_t kFragmentUsec = 20000;
 // has come in even when the loop's thread is late.
 constexpr std::int64_t kHoldUsec = 150000;
 
-// When the first frame of what `stream` holds now was captured, on the server's clock.
-std::int64_t CapturedAt(pa_stream* stream) {
-  const auto now = std::int64_t(pa_rtclock_now());
-  pa_usec_t latency = 0;
-  int negative = 0;
-  if (pa_stream_get_latency(stream, &latency, &negative) < 0) {
-    return now;
-  }
-  return negative != 0 ? now + std::int64_t(latency) : now - std::int64_t(latency);
-}
-
 // Hands each chunk `stream` holds to `take(captured, frames)`, its samples copied into
 // `samples` (silence for a hole), with the time its first frame was captured.
 template <class Take>
