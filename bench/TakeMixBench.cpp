@@ -121,6 +121,17 @@ void Wait(int ms) {
   loop.exec();
 }
 
+// Opens `recorder` for a take of 44100 Hz 16-bit stereo into `file` from the default
+// device, which records "Voice and accompaniment" here.
+void OpenTake(TMMWaveRecorder& recorder, const QString& file) {
+  recorder.SetSampleRate(kRate);
+  recorder.SetBitLength(b16Bit);
+  recorder.SetMode(mStereo);
+  recorder.SetDeviceID(-1);
+  recorder.SetFileName(file);
+  recorder.Open();
+}
+
 // The alignment of the voice against the clicks heard, on an idle machine.
 bool ClickCase(const BenchRig& rig, int clicks) {
   const QString server = rig.Server();
@@ -142,12 +153,7 @@ bool ClickCase(const BenchRig& rig, int clicks) {
     ClickPlayer player;
     Wait(1500);  // the speakers settle at their short latency once something plays
     TMMWaveRecorder recorder;
-    recorder.SetSampleRate(kRate);
-    recorder.SetBitLength(b16Bit);
-    recorder.SetMode(mStereo);
-    recorder.SetDeviceID(-1);
-    recorder.SetFileName(take);
-    recorder.Open();
+    OpenTake(recorder, take);
     const double cpuBefore = CpuSeconds() - player.CpuSeconds();
     QElapsedTimer clock;
     clock.start();
@@ -225,14 +231,10 @@ bool LoadCase(const BenchRig& rig, int seconds) {
     player.Play();
     Wait(1500);
     TMMWaveRecorder recorder;
+    // The program's own buffer set.
     recorder.SetNumBuffers(20);
     recorder.SetBufferSize(4096);
-    recorder.SetSampleRate(kRate);
-    recorder.SetBitLength(b16Bit);
-    recorder.SetMode(mStereo);
-    recorder.SetDeviceID(-1);
-    recorder.SetFileName(take);
-    recorder.Open();
+    OpenTake(recorder, take);
     recorder.StartRecording();
     // What the speakers play meanwhile: a record stream, which the take mix never follows.
     std::thread monitor([&] {
