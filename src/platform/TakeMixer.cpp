@@ -19,7 +19,8 @@ std::int64_t StreamClock::Place(std::int64_t estimateUsec, std::int64_t arrivedU
     if (reads_.size() >= kArrivalReads && reads_.front().end <= end - span) Follow(end);
   } else {
     Settle(estimate);
-    held_ = end >= span && ++settleReads_ >= kSettleReads;
+    ++settleReads_;
+    held_ = end >= span && settleReads_ >= kSettleReads;
   }
   const std::int64_t first = anchor_ + frames_;
   frames_ = end;

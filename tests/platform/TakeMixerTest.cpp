@@ -83,9 +83,22 @@ TEST(StreamClockTest, AHeldStreamRunsOnThroughWanderingTimesAndMovesOnlyByFrames
   SteadyStream stream;
   std::srand(11);
   const auto small = [] { return std::int64_t(std::rand() % 600) - 300; };
+  // Held once half a second has been placed: 50 reads of 441 frames.
   std::int64_t last = 0;
-  for (int read = 0; read < 100; ++read) last = stream.Read(clock, small());
-  EXPECT_TRUE(clock.Held());
+  for (int read = 0; read < 49; ++read) last = stream.Read(clock, small());
+  EXPECT_FALSE(clock.Held());
+  for (int read = 49; read < 100; ++read) {
+    last = stream.Read(clock, small());
+    EXPECT_TRUE(clock.Held()) << read;
+  }
+  // A block source's half second comes in a read or two, with times still on the move:
+  // it is held at its fifth read.
+  StreamClock blocks(kRate);
+  for (int read = 0; read < 5; ++read) {
+    EXPECT_FALSE(blocks.Held()) << read;
+    blocks.Place(read * 350'000LL, read * 350'000LL + 360'000, 15435);
+  }
+  EXPECT_TRUE(blocks.Held());
   // Ten seconds of estimates that wander as a monitor's do on a busy machine: a ramp of
   // 20 ms every 2.5 s, with a jump of 10 ms on every other third of a second.
   for (int read = 0; read < 1000; ++read) {
