@@ -29,6 +29,12 @@ QString TCollapsiblePanel::Caption() const {
   return caption_->text();
 }
 
+void TCollapsiblePanel::SetHints(const QString& expand, const QString& collapse) {
+  expandHint_ = expand;
+  collapseHint_ = collapse;
+  UpdateButton();
+}
+
 void TCollapsiblePanel::Push() {
   if (collapsed_) return;
   fullHeight_ = height();
@@ -56,7 +62,7 @@ void TCollapsiblePanel::resizeEvent(QResizeEvent* event) {
 
 void TCollapsiblePanel::UpdateButton() {
   button_->setArrowType(collapsed_ ? Qt::UpArrow : Qt::DownArrow);
-  button_->setToolTip(collapsed_ ? QStringLiteral("expand") : QStringLiteral("collapse"));
+  button_->setToolTip(collapsed_ ? expandHint_ : collapseHint_);
 }
 
 }  // namespace sonarelle

@@ -19,6 +19,10 @@ class TCollapsiblePanel : public QFrame {
 
   void SetCaption(const QString& caption);
   QString Caption() const;
+  // The hints of the push/pop button, collapsed and expanded.
+  void SetHints(const QString& expand, const QString& collapse);
+  QString ExpandHint() const { return expandHint_; }
+  QString CollapseHint() const { return collapseHint_; }
 
   // Height of the expanded panel; remembered from the size it had when first collapsed.
   int FullHeight() const { return fullHeight_; }
@@ -44,6 +48,8 @@ class TCollapsiblePanel : public QFrame {
   QLabel* caption_;
   QToolButton* button_;
   QWidget* body_;
+  QString expandHint_ = QStringLiteral("expand");
+  QString collapseHint_ = QStringLiteral("collapse");
   int fullHeight_ = 0;
   bool collapsed_ = false;
 };

@@ -70,6 +70,15 @@ int SampleRateOf(const QString& text) {
   return rate;
 }
 
+constexpr TText kProductName{"label3", "Product Name   "};
+constexpr TText kLatencies{"LatencyLabel", "Server: microphone %1 ms, speakers %2 ms"};
+constexpr TText kNoLatencies{"LatencyUnknown", "Server: latencies unknown (no sound server)"};
+constexpr TText kBadSampleRate{"MsgBadSampleRate",
+                               "The sample rate must be from %1 to %2 Hz. Nothing was stored."};
+constexpr TText kNoBuffers{"MsgNoBuffers",
+                           "A take needs buffers: the buffer size and the number of buffers "
+                           "must be above 0. Nothing was stored."};
+
 }  // namespace
 
 QString ByteRateText(int sampleRate, int channels, int bits) {
@@ -156,8 +165,19 @@ bool TFrmConfig::event(QEvent* event) {
 }
 
 void TFrmConfig::LoadLanguage(const TIniSnapshot& texts) {
+  texts_.Load(texts);
   const TLanguageSection text(texts, QStringLiteral("FrmConfig"));
   setWindowTitle(text("caption", windowTitle()));
+  Label3->setText(texts_(kProductName) + (productName_ ? productName_() : QString()));
+  Label8->setText(text("label8", Label8->text()));
+  suiRadioGroup1->setTitle(text("suiRadioGroup1", suiRadioGroup1->title()));
+  suiRadioButton1->setText(text("suiRadioButton1", suiRadioButton1->text()));
+  suiRadioButton2->setText(text("suiRadioButton2", suiRadioButton2->text()));
+  suiRadioGroup2->setTitle(text("suiRadioGroup2", suiRadioGroup2->title()));
+  suiRadioButton3->setText(text("suiRadioButton3", suiRadioButton3->text()));
+  suiRadioButton4->setText(text("suiRadioButton4", suiRadioButton4->text()));
+  MixGroup->setTitle(text("MixGroup", MixGroup->title()));
+  MixOffsetEdit->setToolTip(text("HintOffset", MixOffsetEdit->toolTip()));
   Label1->setText(text("label1", Label1->text()));
   Label2->setText(text("label2", Label2->text()));
   Label4->setText(text("label4", Label4->text()));
@@ -170,7 +190,7 @@ void TFrmConfig::LoadLanguage(const TIniSnapshot& texts) {
 }
 
 void TFrmConfig::FormActivate() {
-  Label3->setText(QStringLiteral("Product Name   ") + (productName_ ? productName_() : QString()));
+  Label3->setText(texts_(kProductName) + (productName_ ? productName_() : QString()));
   const auto read = [this](const char* key, int fallback) {
     return SettingsStore::ReadInteger(configFile_, QString::fromLatin1(Keys::kRecorderSection),
                                       QString::fromLatin1(key), fallback);
@@ -193,11 +213,10 @@ void TFrmConfig::FormActivate() {
 
 void TFrmConfig::ShowLatencies() {
   const take_mix::Latencies measured = take_mix::MeasureLatencies();
-  LatencyLabel->setText(measured.known
-                            ? QStringLiteral("Server: microphone %1 ms, speakers %2 ms")
-                                  .arg(measured.inputMs, 0, 'f', 1)
-                                  .arg(measured.outputMs, 0, 'f', 1)
-                            : QStringLiteral("Server: latencies unknown (no sound server)"));
+  LatencyLabel->setText(
+      measured.known
+          ? texts_(kLatencies).arg(measured.inputMs, 0, 'f', 1).arg(measured.outputMs, 0, 'f', 1)
+          : texts_(kNoLatencies));
 }
 
 void TFrmConfig::RecomputeByteRate() {
@@ -215,15 +234,11 @@ void TFrmConfig::suiButton1Click() {
   // settings whole, never half old and half new.
   const int sampleRate = SampleRateOf(suiComboBox1->currentText());
   if (sampleRate < kMinSampleRate || sampleRate > kMaxSampleRate) {
-    ShowMessage(QStringLiteral("The sample rate must be from %1 to %2 Hz. Nothing was stored.")
-                    .arg(kMinSampleRate)
-                    .arg(kMaxSampleRate));
+    ShowMessage(texts_(kBadSampleRate).arg(kMinSampleRate).arg(kMaxSampleRate));
     return;
   }
   if (bufferSize == 0 || numBuffers == 0) {
-    ShowMessage(
-        QStringLiteral("A take needs buffers: the buffer size and the number of buffers must be "
-                       "above 0. Nothing was stored."));
+    ShowMessage(texts_(kNoBuffers));
     return;
   }
   const auto write = [this](const char* key, int value) {

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "platform/LanguageSection.h"
+
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -77,6 +79,7 @@ class TFrmConfig : public QWidget {
 
   QString configFile_;
   std::function<QString()> productName_;
+  TLanguageTexts texts_{QStringLiteral("FrmConfig")};
 };
 
 // The byte-rate field's text for a rate, channel count and bit depth: megabytes a minute of

@@ -69,6 +69,8 @@ void TFrmMP3info::LoadLanguage(const TIniSnapshot& texts) {
   Label3->setText(text("label3", Label3->text()));
   Label4->setText(text("label4", Label4->text()));
   Label5->setText(text("label5", Label5->text()));
+  suiButton1->setText(text("suiButton1", suiButton1->text()));
+  suiButton2->setText(text("suiButton2", suiButton2->text()));
 }
 
 void TFrmMP3info::suiButton1Click() {

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QShortcut>
 #include <QSlider>
 #include <QTimer>
@@ -47,6 +48,8 @@ const char* const TFrmMain::kHomePage = "https://sonarelle.org/";
 const char* const TFrmMain::kSupportMail = "mailto:support@sonarelle.org?subject=Sonarelle";
 
 namespace {
+
+constexpr TText kNoHelpFile{"MsgNoHelpFile", "Unable to open the help file %1"};
 
 struct MenuEntry {
   const char* name;
@@ -141,11 +144,13 @@ QIcon DrawIcon(Glyph glyph) {
 }
 }  // namespace
 
-TFrmMain::TFrmMain(QWidget* parent)
+TFrmMain::TFrmMain(QWidget* parent) : TFrmMain(PulseMixerDriver(), parent) {}
+
+TFrmMain::TFrmMain(MixerDriver& mixer, QWidget* parent)
     : QMainWindow(parent),
       MediaPlayer1(std::make_unique<TMediaPlayer>()),
       MidiFile1(std::make_unique<TMidiFile>()),
-      AudioMixer1(std::make_unique<TAudioMixer>()),
+      AudioMixer1(std::make_unique<TAudioMixer>(mixer)),
       suiFileTheme1(std::make_unique<TsuiFileTheme>()) {
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Sonarelle recorder[v1.0]"));
@@ -167,7 +172,10 @@ TFrmMain::~TFrmMain() {
   MMTrigger1->ClosePump();
   MMTrigger1.reset();
   // A conversion whose stop was still pending: its partial MP3 file is not the take.
-  if (!FConversions.empty()) MMMP3Encoder1->DiscardOutput(FConversions.front().target);
+  if (!FConversions.empty()) {
+    MMMP3Encoder1->DiscardOutput(FConversions.front().partial);
+    if (!FConversions.front().partial.isEmpty()) QFile::remove(FConversions.front().partial);
+  }
 }
 
 void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiting* waiting,
@@ -180,9 +188,15 @@ void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiti
   FrmMidiPlayer = midiPlayer;
   FrmUpdate = update;
   FrmTakes = takes;
-  AttachThemeManagers({FrmDisplay, FrmMP3info, FrmWaiting, FrmConfig, FrmMidiPlayer, FrmUpdate});
+  AttachThemeManagers(
+      {FrmDisplay, FrmMP3info, FrmWaiting, FrmConfig, FrmMidiPlayer, FrmUpdate, FrmTakes});
   connect(FrmWaiting->Timer1, &QTimer::timeout, this,
           [this] { RunGuarded([this] { WaitingTimerTick(); }); });
+  // Closing waits for the conversion; this ends it now and keeps the take for the next start.
+  connect(FrmWaiting->BtnStop, &QPushButton::clicked, this, [this] {
+    EndSession();
+    close();
+  });
   FrmTakes->OnSave = [this](std::unique_ptr<TTakeFile> take) {
     return SaveLeftTake(std::move(take));
   };
@@ -388,10 +402,16 @@ void TFrmMain::FormCreate() {
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
-  RunGuarded([this] { FormClose(); });
-  // The conversions started now or before finish first, so no take is cut short.
-  while (!FConversions.empty() && !FSessionEnding) {
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  if (!FClosing) {
+    FClosing = true;
+    RunGuarded([this] { FormClose(); });
+  }
+  // The conversions started now or before finish first, so no take is cut short; the
+  // message loop goes on meanwhile, and the last one to end closes the window again.
+  if (!FConversions.empty() && !FSessionEnding) {
+    event->ignore();
+    WaitForConversionsToClose();
+    return;
   }
   event->accept();
   // Closing the main window ends the program, whatever other windows still show.
@@ -407,9 +427,8 @@ void TFrmMain::showEvent(QShowEvent* event) {
 }
 
 void TFrmMain::FormClose() {
-  // The song stops before the lines it colours go; the save dialog below runs the clock.
+  // The song stops; its lines stay until the window goes, for nothing may reach them freed.
   if (FMediaKind == TMediaKind::mkKaraoke) StopKaraoke();
-  LyricLines.reset();
   FSourceRadios.clear();
   FSourceBars.clear();
   qDeleteAll(FDiscItems);
@@ -426,7 +445,7 @@ void TFrmMain::N81Click() {
   const QString chm = ProgramFolder() + QStringLiteral("karaoke.chm");
   if (QFile::exists(chm) && Shell::HasDefaultApplication(chm) && Shell::Open(chm)) return;
   const QString html = ProgramFolder() + QStringLiteral("help/karaoke.html");
-  if (!Shell::Open(html)) ShowMessage(QStringLiteral("Unable to open the help file %1").arg(html));
+  if (!Shell::Open(html)) ShowMessage(FTexts(kNoHelpFile).arg(html));
 }
 
 void TFrmMain::N82Click() {

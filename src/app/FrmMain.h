@@ -11,7 +11,9 @@
 #include "app/PlayerState.h"
 #include "app/TakeFile.h"
 #include "midi/MidiFile.h"
+#include "platform/LanguageSection.h"
 #include "platform/OpticalDrives.h"
+#include "platform/WaveInDriver.h"
 
 class QAction;
 class QFileDialog;
@@ -43,6 +45,7 @@ class TMMTrigger;
 class TMMWaveFile;
 class TMMWaveRecorder;
 class TMP3Info;
+class MixerDriver;
 class TsuiFileTheme;
 class TsuiThemeManager;
 
@@ -55,6 +58,8 @@ class TFrmMain : public QMainWindow {
 
   // Creates the window and runs FormCreate.
   explicit TFrmMain(QWidget* parent = nullptr);
+  // The same over another mixer than the sound server's (a test's driver around it).
+  explicit TFrmMain(MixerDriver& mixer, QWidget* parent = nullptr);
   ~TFrmMain() override;
 
   // The menu item (or pop-up item) with the given name, such as "N21" or "MenuScreen".
@@ -87,6 +92,8 @@ class TFrmMain : public QMainWindow {
   // Sets the texts of every window from the language file, window by window; a missing file
   // or key leaves the built-in English text (FrmMainLanguage.cpp).
   void LoadLanguage(const QString& languageFile);
+  // The main window's messages and hints in the language last loaded.
+  TLanguageTexts FTexts{QStringLiteral("FrmMain")};
 
   // Links the windows created after this one (not owned).
   void LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiting* waiting,
@@ -161,16 +168,26 @@ class TFrmMain : public QMainWindow {
   // Recording and saving takes.
   QString FTempWave;
   std::unique_ptr<TTakeFile> FTake;  // the take of FTempWave until it is saved or discarded
-  // A take on its way to an MP3 file.
+  // A take on its way to an MP3 file, encoded into a file of its own beside the target that
+  // takes the target's name once its tag is written: a crash never leaves a part of an MP3
+  // file under the singer's name.
   struct TConversion {
     std::unique_ptr<TTakeFile> take;
     QString target;
-    QString failure;  // why it failed, once it has
+    QString partial;
+    QString failure;     // why it failed, once it has
+    QString tagFailure;  // saved, but without its tag
   };
   std::deque<TConversion> FConversions;  // the running conversion first, then the waiting
   bool FConverting = false;
   bool FRecording = false;
   bool FSessionEnding = false;
+  // The window was closed while conversions ran: nothing starts any more, and the program
+  // ends once they have.
+  bool FClosing = false;
+  // While recording, a look at the room left for the take every second; one warning a take.
+  QTimer* FSpaceTimer = nullptr;
+  bool FSpaceWarned = false;
 
   // The recording-source panel: a radio button and a level slider per source, by index.
   QList<QRadioButton*> FSourceRadios;
@@ -211,6 +228,20 @@ class TFrmMain : public QMainWindow {
   void SizeDisplayToVideo();
   void SetDisplayRectToPanel();
   void CreateRecordingComponents();
+  // Stop recording's second half: asks where the take goes and saves it, or discards it
+  // once the singer said so; false when the program ends meanwhile.
+  bool SaveStoppedTake();
+  // A take whose save dialog was cancelled: discarded only when the singer confirms, else
+  // kept in the takes window.
+  void DiscardOrKeep(std::unique_ptr<TTakeFile> take);
+  void OfferTake(std::unique_ptr<TTakeFile> take);
+  // The recorder stopped without Stop recording (a full disk, a lost input).
+  void RecorderStopped();
+  void TakeStoppedByItself();
+  void RecorderInputChange(const WaveInInputChange& change);
+  void CheckTakeSpace();
+  // The close waits for the conversions, in the waiting window; nothing else can start.
+  void WaitForConversionsToClose();
   // Runs the save dialog until it gives a name ending in .wav or .mp3 other than the take's
   // own; false when cancelled.
   bool AskSaveName(const QString& takePath, QString& target);

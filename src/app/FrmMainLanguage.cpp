@@ -1,12 +1,14 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QToolButton>
 
 #include "app/CollapsiblePanel.h"
 #include "app/FrmConfig.h"
 #include "app/FrmDisplay.h"
 #include "app/FrmMP3info.h"
 #include "app/FrmMain.h"
+#include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
 #include "midi/FrmMidiPlayer.h"
 #include "platform/LanguageSection.h"
@@ -87,10 +89,16 @@ void TFrmMain::LoadLanguage(const QString& languageFile) {
   if (FrmConfig != nullptr) FrmConfig->LoadLanguage(texts);
   if (FrmDisplay != nullptr) FrmDisplay->LoadLanguage(texts);
 
+  FTexts.Load(texts);
   const TLanguageSection text(texts, QStringLiteral("FrmMain"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
   suiPanel1->SetCaption(text("suiPanel1", suiPanel1->Caption()));
+  suiPanel1->SetHints(text("HintExpand", suiPanel1->ExpandHint()),
+                      text("HintCollapse", suiPanel1->CollapseHint()));
+  for (QToolButton* button : {BtnPlay, BtnPause, BtnStop, BtnRecord, BtnStopRecord}) {
+    button->setToolTip(text(button->objectName().toLatin1().constData(), button->toolTip()));
+  }
   for (const MenuText& row : kMenuTexts) {
     QAction* item = Item(QString::fromLatin1(row.item));
     const QString shown = item->isSeparator() ? QStringLiteral("-") : item->text();
@@ -101,6 +109,7 @@ void TFrmMain::LoadLanguage(const QString& languageFile) {
   if (FrmWaiting != nullptr) FrmWaiting->LoadLanguage(texts);
   if (FrmMidiPlayer != nullptr) FrmMidiPlayer->LoadLanguage(texts);
   if (FrmUpdate != nullptr) FrmUpdate->LoadLanguage(texts);
+  if (FrmTakes != nullptr) FrmTakes->LoadLanguage(texts);
 }
 
 void TFrmMain::FormShow() {

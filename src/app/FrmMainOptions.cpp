@@ -10,6 +10,13 @@ namespace sonarelle {
 
 namespace {
 
+constexpr TText kNoSettingsForRecording{
+    "MsgNoSettingsForRecording",
+    "No sound settings program was found. Install pavucontrol to choose the recording device."};
+constexpr TText kNoSettingsForVolume{
+    "MsgNoSettingsForVolume",
+    "No sound settings program was found. Install pavucontrol to change the system volume."};
+
 // A plain show: the main window stays usable while the dialog is open.
 void ShowDialog(QWidget* dialog) {
   dialog->show();
@@ -49,17 +56,13 @@ void TFrmMain::N62Click() {
 
 void TFrmMain::N63Click() {
   if (!StartSoundSettings(true)) {
-    ShowMessage(
-        QStringLiteral("No sound settings program was found. Install pavucontrol to "
-                       "choose the recording device."));
+    ShowMessage(FTexts(kNoSettingsForRecording));
   }
 }
 
 void TFrmMain::N64Click() {
   if (!StartSoundSettings(false)) {
-    ShowMessage(
-        QStringLiteral("No sound settings program was found. Install pavucontrol to "
-                       "change the system volume."));
+    ShowMessage(FTexts(kNoSettingsForVolume));
   }
 }
 

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -18,8 +20,18 @@
 #include "platform/MciCommand.h"
 #include "platform/MediaDevice.h"
 #include "platform/MessageBoxes.h"
+#include "settings/ConfigKeys.h"
+#include "settings/SettingsStore.h"
 
 namespace sonarelle {
+
+namespace {
+
+constexpr TText kUnsupportedFile{"MsgUnsupportedFile", "Do not support this file format!"};
+constexpr TText kNoVcd{"MsgNoVcd", "Do not find VCD disk"};
+constexpr TText kUnsupportedAudio{"MsgUnsupportedAudio", "Do not support the audio format"};
+
+}  // namespace
 
 const char* const TFrmMain::kOpenFilter =
     "All Support File|*.mpg;*.dat;*.avi;*.mp3;*.wav;*.mid;*.kar|MP3(*.mp3)|*.mp3|"
@@ -74,7 +86,7 @@ void TFrmMain::PlayFile(const QString& fileName) {
     SetScreenModes(false, false);
     MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtStart));
     FrmDisplay->hide();
-    ShowMessage(QStringLiteral("Do not support this file format!"));
+    ShowMessage(FTexts(kUnsupportedFile));
     return;
   }
   if (video) {
@@ -143,8 +155,21 @@ void TFrmMain::ShowTaskbar(bool show) {
 void TFrmMain::N11Click() {
   FDiscMode = false;
   Item(QStringLiteral("MenuVCD"))->setVisible(false);
+  // In the last song's folder, with an empty name field: a name typed there is the whole
+  // name, not one added to the last.
+  const QString folder =
+      SettingsStore::ReadText(FConfigFile, ConfigKeys::kOpenSection, ConfigKeys::kSongFolder);
+  OpenDialog1->setDirectory(!folder.isEmpty() && QFileInfo(folder).isDir() ? folder
+                                                                           : QDir::homePath());
+  // The dialog's own name field (selectFile ignores an empty name).
+  if (auto* name = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+    name->clear();
+  }
   if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
-  PlayFile(OpenDialog1->selectedFiles().constFirst());
+  const QString file = OpenDialog1->selectedFiles().constFirst();
+  SettingsStore::WriteText(FConfigFile, ConfigKeys::kOpenSection, ConfigKeys::kSongFolder,
+                           QFileInfo(file).absolutePath());
+  PlayFile(file);
 }
 
 void TFrmMain::N21Click() {
@@ -281,7 +306,7 @@ void TFrmMain::N12Click() {
   FDiscMode = true;
   FDiscTrack = 0;
   if (!FindCdDrive()) {
-    ShowMessage(QStringLiteral("Do not find VCD disk"));
+    ShowMessage(FTexts(kNoVcd));
     return;
   }
   if (!FindPathIgnoringCase(FCdDrive, QStringLiteral("vcd/info.vcd")).isEmpty()) ListDiscTracks();
@@ -307,7 +332,7 @@ void TFrmMain::ListDiscTracks() {
     if (FileListBox1.isEmpty()) throw Exception(std::string("no disc tracks"));
     PlayFile(DiscTrackPath(FDiscTrack));
   } catch (const std::exception&) {
-    ShowMessage(QStringLiteral("Do not support the audio format"));
+    ShowMessage(FTexts(kUnsupportedAudio));
   }
 
   QMenu* menu = findChild<QMenu*>(QStringLiteral("MenuVCD"));

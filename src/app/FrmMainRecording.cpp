@@ -2,18 +2,22 @@
 // WAV or converted to a tagged MP3 file while the waiting window shows the progress.
 // Whatever fails, the take stays on disk until the singer saves or discards it.
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QSaveFile>
+#include <QTemporaryFile>
 #include <QTimer>
 
 #include "app/FileDialogFilter.h"
 #include "app/FrmMain.h"
 #include "app/FrmTakes.h"
 #include "app/FrmWaiting.h"
+#include "audio/chain/DiskSpace.h"
 #include "audio/pump/MMTrigger.h"
 #include "audio/recorder/MMWaveRecorder.h"
 #include "audio/wavefile/MMWaveFile.h"
@@ -24,6 +28,7 @@
 #include "encode/MP3Info.h"
 #include "encode/WavToMp3.h"
 #include "platform/Exception.h"
+#include "platform/FileReplace.h"
 #include "platform/MessageBoxes.h"
 #include "platform/TakeFolder.h"
 #include "platform/TakeMixChoice.h"
@@ -38,11 +43,66 @@ const char* const TFrmMain::kSaveFilter = "wav|*.wav|MP3|*.mp3";
 
 namespace {
 
-const char* const kWavOrMp3 =
+// The recording commands' texts: their keys in the language file's [FrmMain] section and
+// the built-in English.
+constexpr TText kWavOrMp3{
+    "MsgWavOrMp3",
     "A take is saved as a WAV file (.wav) or as an MP3 file (.mp3). Please give the name one "
-    "of these endings.";
-const char* const kNotOntoTheTake =
-    "This is the take's own temporary file. Please choose another name for the take.";
+    "of these endings."};
+constexpr TText kNotOntoTheTake{
+    "MsgNotOntoTheTake",
+    "This is the take's own temporary file. Please choose another name for the take."};
+constexpr TText kDiscardQuestion{"MsgDiscardTake", "Discard this take?"};
+constexpr TText kDiscard{"BtnDiscardTake", "&Discard"};
+constexpr TText kKeep{"BtnKeepTake", "&Keep"};
+constexpr TText kWavSaveFailed{
+    "MsgWavSaveFailed",
+    "Unable to save the take as %1: %2.\nIt is kept in %3, in the Takes not saved window; Record "
+    "starts a new take."};
+constexpr TText kDiskFull{
+    "MsgDiskFull",
+    "The take cannot be written any more: the disk holding %1 is full. Recording has stopped.\n"
+    "What was recorded until then (%2) is kept in %3. Choose where to save it."};
+constexpr TText kLowSpace{
+    "MsgLowSpace",
+    "The disk holding the take (%1) has room for less than a minute more of recording. Stop "
+    "soon, or free some space."};
+constexpr TText kInputLost{
+    "MsgInputLost",
+    "The recording input \"%1\" went away %2 into the take. The take goes on, recorded from "
+    "\"%3\" from then on."};
+constexpr TText kTagFailed{
+    "MsgTagFailed",
+    "The take was saved as %1, but its MP3 tag could not be written: %2.\nThe recording is also "
+    "kept in %3, in the Takes not saved window."};
+constexpr TText kRecordingFrom{"HintRecordingFrom", "Recording from %1"};
+constexpr TText kUnableToWrite{"MsgUnableToWrite", "Unable to write to %1"};
+constexpr TText kConversionUnfinished{"MsgConversionUnfinished",
+                                      "The conversion could not be finished"};
+constexpr TText kSaveFailed{"MsgSaveFailed",
+                            "The take could not be saved as %1: %2.\nIt is kept in %3."};
+// A minute of recording at the take's rate: less room than that is worth a warning.
+constexpr int kLowSpaceSeconds = 60;
+
+// "m:ss.t" for a moment of a take.
+QString TakeMoment(std::int64_t frame, int rate) {
+  const std::int64_t tenths = rate > 0 ? frame * 10 / rate : 0;
+  return QStringLiteral("%1:%2.%3")
+      .arg(tenths / 600)
+      .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+      .arg(tenths % 10);
+}
+
+// A new file beside `target` for the MP3 being made, named so that nobody takes it for the
+// finished one; empty when none can be made.
+QString PartialFileBeside(const QString& target) {
+  const QFileInfo info(target);
+  QTemporaryFile partial(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                         QStringLiteral(".XXXXXX.part"));
+  partial.setAutoRemove(false);
+  if (!partial.open()) return {};
+  return partial.fileName();
+}
 
 bool SameFile(const QString& a, const QString& b) {
   const QString canonical = QFileInfo(a).canonicalFilePath();
@@ -56,7 +116,9 @@ QString CopyFile(const QString& source, const QString& target) {
   QFile in(source);
   if (!in.open(QIODevice::ReadOnly)) return in.errorString();
   QSaveFile out(target);
-  if (!out.open(QIODevice::WriteOnly)) return out.errorString();
+  // Unbuffered: a buffered write that a full disk refuses is not reported, and the commit
+  // then puts a cut copy under the target's name.
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return out.errorString();
   constexpr qint64 kChunk = 1 << 20;
   while (!in.atEnd()) {
     const QByteArray bytes = in.read(kChunk);
@@ -94,6 +156,16 @@ void TFrmMain::CreateRecordingComponents() {
   MMConnector1 = std::make_unique<TMMConnector>();
   MMConnector1->SetInput(MMWaveRecorder1.get());
   MMConnector1->SetOscope1(MMOscope1);
+  // The recorder stops by itself when the disk is full or the input is gone; an input that
+  // gives way to another is told.
+  MMWaveRecorder1->OnStop = [this](TMMComponent*) { RecorderStopped(); };
+  MMWaveRecorder1->OnInputChange = [this](TMMComponent*, const WaveInInputChange& change) {
+    RecorderInputChange(change);
+  };
+  FSpaceTimer = new QTimer(this);
+  FSpaceTimer->setInterval(1000);
+  connect(FSpaceTimer, &QTimer::timeout, this,
+          [this] { RunGuarded([this] { CheckTakeSpace(); }); });
 
   MMWaveFile1 = std::make_unique<TMMWaveFile>();
   MMTrigger1 = std::make_unique<TMMTrigger>();
@@ -150,13 +222,19 @@ void TFrmMain::N31Click() {
     MMWaveRecorder1->StartRecording();
   } catch (...) {
     MMWaveRecorder1->Close();
+    // Nothing was recorded: an empty take is nothing to offer later.
+    FTake->Remove();
+    FTake.reset();
     throw;
   }
   Enable("N31", false);
   Enable("N32", true);
   FRecording = true;
+  FSpaceWarned = false;
+  FSpaceTimer->start();
+  QTimer::singleShot(0, this, [this] { RunGuarded([this] { CheckTakeSpace(); }); });
   // Which device the take comes from, for the singer to check.
-  MMOscope1->setToolTip(QStringLiteral("Recording from %1").arg(MMWaveRecorder1->ProductName()));
+  MMOscope1->setToolTip(FTexts(kRecordingFrom).arg(MMWaveRecorder1->ProductName()));
 }
 
 void TFrmMain::N32Click() {
@@ -165,26 +243,108 @@ void TFrmMain::N32Click() {
   Enable("N32", false);
   try {
     FRecording = false;
+    FSpaceTimer->stop();
     MMWaveRecorder1->StopRecording();
     MMWaveRecorder1->Close();
-
-    if (FTake) {
-      QString target;
-      const bool chosen = AskSaveName(FTake->Path(), target);
-      // The program is ending: the take stays, offered again at the next start.
-      if (FSessionEnding) return;
-      if (!chosen) {
-        FTake->Remove();
-        FTake.reset();
-      } else {
-        SaveTakeAs(FTake, target);
-      }
-    }
+    if (FTake && !SaveStoppedTake()) return;
   } catch (...) {
     Enable("N32", true);
     throw;
   }
   Enable("N31", true);
+}
+
+bool TFrmMain::SaveStoppedTake() {
+  QString target;
+  const bool chosen = AskSaveName(FTake->Path(), target);
+  // The program is ending: the take stays, offered again at the next start.
+  if (FSessionEnding) return false;
+  if (!chosen) {
+    DiscardOrKeep(std::move(FTake));
+    return true;
+  }
+  if (target.right(3).toLower() == QLatin1String("mp3")) {
+    SaveTakeAs(FTake, target);
+    return true;
+  }
+  try {
+    SaveTakeAs(FTake, target);
+  } catch (const std::exception& error) {
+    // The take waits in the takes window, and Record is free for the next one.
+    ShowErrorBox(QString::fromUtf8(error.what()));
+    OfferTake(std::move(FTake));
+  }
+  return true;
+}
+
+void TFrmMain::DiscardOrKeep(std::unique_ptr<TTakeFile> take) {
+  if (AskYesNo(FTexts(kDiscardQuestion), FTexts(kDiscard), FTexts(kKeep))) {
+    take->Remove();
+    return;
+  }
+  OfferTake(std::move(take));
+}
+
+void TFrmMain::OfferTake(std::unique_ptr<TTakeFile> take) {
+  // Without the window the file stays on disk, offered at the next start.
+  if (FrmTakes == nullptr || FSessionEnding) return;
+  TTakeFiles takes;
+  takes.push_back(std::move(take));
+  FrmTakes->Offer(std::move(takes));
+}
+
+void TFrmMain::RecorderStopped() {
+  // Inside the device's own handling: the rest comes from the message loop.
+  if (FRecording) {
+    QTimer::singleShot(0, this, [this] { RunGuarded([this] { TakeStoppedByItself(); }); });
+  }
+}
+
+void TFrmMain::TakeStoppedByItself() {
+  if (!FRecording) return;
+  const bool diskFull = MMWaveRecorder1->WaveFile().WriteFailed();
+  // A device that failed shows its own error box first; the save dialog comes after it.
+  if (!diskFull && qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr) {
+    QTimer::singleShot(100, this, [this] { RunGuarded([this] { TakeStoppedByItself(); }); });
+    return;
+  }
+  FRecording = false;
+  FSpaceTimer->stop();
+  Enable("N32", false);
+  MMWaveRecorder1->Close();
+  if (FTake && diskFull) {
+    ShowErrorBox(FTexts(kDiskFull).arg(
+        QDir::toNativeSeparators(QFileInfo(FTake->Path()).absolutePath()),
+        TakeLengthText(FTake->LengthMs()), QDir::toNativeSeparators(FTake->Path())));
+  }
+  try {
+    if (FTake && !SaveStoppedTake()) return;
+  } catch (...) {
+    Enable("N32", true);
+    throw;
+  }
+  Enable("N31", true);
+}
+
+void TFrmMain::RecorderInputChange(const WaveInInputChange& change) {
+  // Only a lost input is news: a change the singer made in the panel is not.
+  if (!FRecording || !change.lost) return;
+  const QString text =
+      FTexts(kInputLost)
+          .arg(change.from, TakeMoment(change.frame, MMWaveRecorder1->SampleRate()), change.to);
+  QTimer::singleShot(0, this, [text] { ShowMessage(text); });
+}
+
+void TFrmMain::CheckTakeSpace() {
+  if (!FRecording || FSpaceWarned || !FTake) return;
+  const WAVEFORMATEX* format = MMWaveRecorder1->GetFormat();
+  if (format == nullptr) return;
+  const QString folder = QFileInfo(FTake->Path()).absolutePath();
+  if (EnoughDiskSpace(FTake->Path(), std::int64_t{format->nAvgBytesPerSec} * kLowSpaceSeconds)) {
+    return;
+  }
+  FSpaceWarned = true;
+  ShowMessage(FTexts(kLowSpace).arg(QDir::toNativeSeparators(folder)));
 }
 
 bool TFrmMain::AskSaveName(const QString& takePath, QString& target) {
@@ -196,9 +356,9 @@ bool TFrmMain::AskSaveName(const QString& takePath, QString& target) {
     target = SaveDialog1->selectedFiles().constFirst();
     const QString ext = target.right(3).toLower();
     if (ext != QLatin1String("mp3") && ext != QLatin1String("wav")) {
-      ShowMessage(QString::fromLatin1(kWavOrMp3));
+      ShowMessage(FTexts(kWavOrMp3));
     } else if (SameFile(target, takePath)) {
-      ShowMessage(QString::fromLatin1(kNotOntoTheTake));
+      ShowMessage(FTexts(kNotOntoTheTake));
     } else {
       return true;
     }
@@ -212,7 +372,7 @@ void TFrmMain::SaveTakeAs(std::unique_ptr<TTakeFile>& take, const QString& targe
   }
   if (const QString error = CopyFile(take->Path(), target); !error.isEmpty()) {
     throw Exception(
-        QStringLiteral("Unable to save the take as %1: %2. It is kept in %3.")
+        FTexts(kWavSaveFailed)
             .arg(QDir::toNativeSeparators(target), error, QDir::toNativeSeparators(take->Path())));
   }
   take->Remove();
@@ -227,7 +387,10 @@ std::unique_ptr<TTakeFile> TFrmMain::SaveLeftTake(std::unique_ptr<TTakeFile> tak
 }
 
 void TFrmMain::QueueConversion(std::unique_ptr<TTakeFile>& take, const QString& target) {
-  FConversions.push_back({std::move(take), target, QString()});
+  TConversion job;
+  job.take = std::move(take);
+  job.target = target;
+  FConversions.push_back(std::move(job));
   // One conversion at a time: the chain reads one take; the others wait their turn.
   if (FConverting || FConversions.size() > 1) return;
   try {
@@ -240,15 +403,21 @@ void TFrmMain::QueueConversion(std::unique_ptr<TTakeFile>& take, const QString& 
 }
 
 void TFrmMain::StartConversion() {
-  const TConversion& job = FConversions.front();
+  TConversion& job = FConversions.front();
+  job.partial = PartialFileBeside(job.target);
+  if (job.partial.isEmpty()) {
+    throw Exception(
+        FTexts(kUnableToWrite).arg(QDir::toNativeSeparators(QFileInfo(job.target).absolutePath())));
+  }
   try {
     MMWaveFile1->Wave().SetFileName(job.take->Path());
     MMWaveFile1->Wave().SetTimeFormat(tfSample);
-    MMMP3Encoder1->SetFileName(job.target);
+    MMMP3Encoder1->SetFileName(job.partial);
     MMTrigger1->StartPump();
   } catch (...) {
     // Not the take: an output the encoder made for it goes.
-    MMMP3Encoder1->DiscardOutput(job.target);
+    MMMP3Encoder1->DiscardOutput(job.partial);
+    QFile::remove(job.partial);
     if (FConversions.size() == 1 && FrmWaiting != nullptr) {
       FrmWaiting->Timer1->stop();
       FrmWaiting->hide();
@@ -288,25 +457,33 @@ void TFrmMain::MMTrigger1Stop() {
   FConverting = false;
   if (FrmWaiting != nullptr) FrmWaiting->Timer1->stop();
   MMTrigger1->ClosePump();
-  EndConversion(failure.isEmpty()
-                    ? SaveTagFromSettings(*MP3Info1, MMMP3Encoder1->FileName(), FConfigFile)
-                    : failure);
+  if (!failure.isEmpty()) {
+    EndConversion(failure);
+    return;
+  }
+  TConversion& job = FConversions.front();
+  // The MP3 file is whole without its tag: it is kept either way.
+  job.tagFailure = SaveTagFromSettings(*MP3Info1, job.partial, FConfigFile);
+  EndConversion(RenameOver(job.partial, job.target));
 }
 
 void TFrmMain::MMTrigger1Close() {
   if (!FConverting || FConversions.empty()) return;
   // Closed without its stop: an error in the chain's last steps, already shown.
   FConverting = false;
-  EndConversion(QStringLiteral("The conversion could not be finished"));
+  EndConversion(FTexts(kConversionUnfinished));
 }
 
 void TFrmMain::EndConversion(const QString& failure) {
   TConversion job = std::move(FConversions.front());
   FConversions.pop_front();
-  if (failure.isEmpty()) {
-    job.take->Remove();
-  } else {
+  if (!failure.isEmpty()) {
     ConversionFailed(std::move(job), failure);
+  } else if (!job.tagFailure.isEmpty()) {
+    // The take stays too, so that nothing of what the singer wanted is lost.
+    if (!FSessionEnding) FFailedConversions.push_back(std::move(job));
+  } else {
+    job.take->Remove();
   }
   ConversionsMoveOn();
 }
@@ -316,6 +493,11 @@ void TFrmMain::ConversionsMoveOn() {
     if (FrmWaiting != nullptr) {
       FrmWaiting->Timer1->stop();
       FrmWaiting->hide();
+    }
+    // The close waited for this.
+    if (FClosing) {
+      QTimer::singleShot(0, this, [this] { close(); });
+      return;
     }
   }
   // Later, from the message loop: the pump is still closing.
@@ -329,7 +511,8 @@ void TFrmMain::ConversionsMoveOn() {
 
 void TFrmMain::ConversionFailed(TConversion job, const QString& reason) {
   // A partial MP3 file is not the take: only the WAV file is.
-  MMMP3Encoder1->DiscardOutput(job.target);
+  MMMP3Encoder1->DiscardOutput(job.partial);
+  if (!job.partial.isEmpty()) QFile::remove(job.partial);
   if (FSessionEnding) return;  // the take stays on disk for the next start
   job.failure = reason;
   FFailedConversions.push_back(std::move(job));
@@ -339,14 +522,11 @@ void TFrmMain::ShowConversionFailures() {
   while (!FFailedConversions.empty()) {
     TConversion job = std::move(FFailedConversions.front());
     FFailedConversions.pop_front();
-    ShowMessage(QStringLiteral("The take could not be saved as %1: %2.\nIt is kept in %3.")
-                    .arg(QDir::toNativeSeparators(job.target), job.failure,
-                         QDir::toNativeSeparators(job.take->Path())));
-    if (FrmTakes != nullptr) {
-      TTakeFiles takes;
-      takes.push_back(std::move(job.take));
-      FrmTakes->Offer(std::move(takes));
-    }
+    const QString target = QDir::toNativeSeparators(job.target);
+    const QString take = QDir::toNativeSeparators(job.take->Path());
+    ShowMessage(job.failure.isEmpty() ? FTexts(kTagFailed).arg(target, job.tagFailure, take)
+                                      : FTexts(kSaveFailed).arg(target, job.failure, take));
+    OfferTake(std::move(job.take));
   }
 }
 
@@ -359,9 +539,17 @@ void TFrmMain::OfferLeftTakes() {
   if (!takes.empty()) FrmTakes->Offer(std::move(takes));
 }
 
+void TFrmMain::WaitForConversionsToClose() {
+  // Nothing more may start: every command of the window is off, and the waiting window,
+  // over all the others, takes the input.
+  for (QAction* action : findChildren<QAction*>()) action->setEnabled(false);
+  FrmWaiting->ShowClosing();
+}
+
 void TFrmMain::EndSession() {
   if (FSessionEnding) return;
   FSessionEnding = true;
+  FSpaceTimer->stop();
   if (FRecording) {
     FRecording = false;
     // Finished like Stop recording: the file is complete, and kept for the next start.

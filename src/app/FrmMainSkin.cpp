@@ -51,11 +51,12 @@ const std::initializer_list<SkinnedWindow>& SkinnedWindows() {
       {"FrmMP3info",
        {"suiForm1", "suiGroupBox1", "suiEdit1", "suiEdit2", "suiEdit3", "suiEdit4", "suiEdit5",
         "suiButton1", "suiButton2"}},
-      {"FrmWaiting", {"suiForm1", "suiProgressBar1"}},
+      {"FrmWaiting", {"suiForm1", "suiProgressBar1", "BtnStop"}},
       {"FrmMidiPlayer", {"suiForm1", "suiComboBox1"}},
       {"FrmUpdate",
        {"suiForm1", "suiGroupBox1", "suiCheckBox1", "suiEdit1", "suiEdit2", "suiEdit3",
         "suiButton1", "suiButton2", "suiProgressBar1"}},
+      {"FrmTakes", {"suiForm1", "ListTakes", "BtnSave", "BtnDiscard", "BtnLater"}},
   };
   return windows;
 }

@@ -13,6 +13,12 @@
 
 namespace sonarelle {
 
+namespace {
+
+constexpr TText kUnableToDelete{"MsgUnableToDelete", "Unable to delete %1"};
+
+}  // namespace
+
 TFrmTakes::TFrmTakes() : QWidget(nullptr, Qt::Window) {
   setObjectName(QStringLiteral("FrmTakes"));
   setWindowTitle(QStringLiteral("Takes not saved"));
@@ -47,6 +53,16 @@ TFrmTakes::TFrmTakes() : QWidget(nullptr, Qt::Window) {
 }
 
 TFrmTakes::~TFrmTakes() = default;
+
+void TFrmTakes::LoadLanguage(const TIniSnapshot& texts) {
+  texts_.Load(texts);
+  const TLanguageSection text(texts, QStringLiteral("FrmTakes"));
+  setWindowTitle(text("caption", windowTitle()));
+  Label1->setText(text("label1", Label1->text()));
+  BtnSave->setText(text("BtnSave", BtnSave->text()));
+  BtnDiscard->setText(text("BtnDiscard", BtnDiscard->text()));
+  BtnLater->setText(text("BtnLater", BtnLater->text()));
+}
 
 QString TakeLengthText(std::int64_t milliseconds) {
   if (milliseconds < 0) return QStringLiteral("?");
@@ -100,7 +116,7 @@ void TFrmTakes::BtnDiscardClick() {
   if (row < 0) return;
   TTakeFile& take = *takes_[static_cast<std::size_t>(row)];
   if (!take.Remove()) {
-    ShowMessage(QStringLiteral("Unable to delete %1").arg(QDir::toNativeSeparators(take.Path())));
+    ShowMessage(texts_(kUnableToDelete).arg(QDir::toNativeSeparators(take.Path())));
     return;
   }
   takes_.erase(takes_.begin() + row);

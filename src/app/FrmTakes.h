@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "app/TakeFile.h"
+#include "platform/LanguageSection.h"
 
 class QLabel;
 class QListWidget;
@@ -25,6 +26,8 @@ class TFrmTakes : public QWidget {
   void Offer(TTakeFiles takes);
   // The takes on offer, in the list's order.
   const TTakeFiles& Takes() const { return takes_; }
+  // Sets the window's texts from the language file's [FrmTakes] section.
+  void LoadLanguage(const TIniSnapshot& texts);
 
   // Saves the take given; answers it back when it was not saved (cancelled, failed), so it
   // stays on offer. Set by the main window.
@@ -48,6 +51,7 @@ class TFrmTakes : public QWidget {
   int Selected() const;
 
   TTakeFiles takes_;
+  TLanguageTexts texts_{QStringLiteral("FrmTakes")};
 };
 
 // "m:ss" for a take's length, "?" when it is not known.

@@ -6,6 +6,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QTimer;
 
 namespace sonarelle {
@@ -21,9 +22,18 @@ class TFrmWaiting : public QWidget {
   // Takes the caption and label from the window's section of the language file.
   void LoadLanguage(const TIniSnapshot& texts);
 
+  // The program waits for the conversion to end before it closes: the window says so over
+  // every other window and offers to stop the conversion, keeping the take.
+  void ShowClosing();
+
   QLabel* Label1 = nullptr;
   QProgressBar* suiProgressBar1 = nullptr;
   QTimer* Timer1 = nullptr;
+  // Shown only while the program waits to close.
+  QPushButton* BtnStop = nullptr;
+
+ private:
+  QString closingText_;
 };
 
 // done x 100 / total, rounded to the nearest whole number with halves to the even

@@ -97,7 +97,9 @@ bool WriteString(const QString& path, const QString& section, const QString& key
   }
 
   QSaveFile out(path);
-  if (!out.open(QIODevice::WriteOnly)) return false;
+  // Unbuffered: a buffered write that a full disk refuses is not reported, and the commit
+  // then puts an empty file in place of the old one.
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
   QByteArray text = parsed.bom;
   for (const Line& line : lines) text += line.text + line.eol;
   if (out.write(text) != text.size()) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 
@@ -38,12 +39,20 @@ void ShowInformation(const QString& text) {
 }
 
 bool AskYesNo(const QString& text) {
+  return AskYesNo(text, QString(), QString());
+}
+
+bool AskYesNo(const QString& text, const QString& yes, const QString& no) {
   if (!HaveWidgets()) {
     std::fprintf(stderr, "%s: %s (No)\n", kApplicationTitle, text.toLocal8Bit().constData());
     return false;
   }
   QMessageBox box(QMessageBox::Question, QString::fromUtf8(kApplicationTitle), text,
                   QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+  if (!yes.isEmpty()) box.button(QMessageBox::Yes)->setText(yes);
+  if (!no.isEmpty()) box.button(QMessageBox::No)->setText(no);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }
 

@@ -23,6 +23,9 @@ void ShowErrorBox(const QString& text);
 void ShowInformation(const QString& text);
 // A question with Yes and No buttons; true only for Yes (without widgets: No).
 bool AskYesNo(const QString& text);
+// The same with the buttons named `yes` and `no`: No is the default, and what Escape or
+// closing the box gives.
+bool AskYesNo(const QString& text, const QString& yes, const QString& no);
 // Shows the exception's text in the standard error box.
 void ShowException(const std::exception& error);
 

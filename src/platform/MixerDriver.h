@@ -51,6 +51,9 @@ struct MixerLine {
   std::uint32_t connections = 0;  // destinations only: their source lines
   std::uint32_t controls = 0;
   QString name;  // at most 64 characters
+  // The server's own short name for a source line (a node's nick, a device's product name);
+  // empty when it has none. At most 64 characters.
+  QString shortName = {};
 };
 
 struct MixerControl {
@@ -106,6 +109,8 @@ class MixerDriver {
 // the server; destination 0 its default sink (a volume and a mute control), destination 1
 // recording, whose source lines are the server's sources (real inputs first, then monitors;
 // each with a volume control) and which holds one MUX control selecting the default source.
+// A real input's short name is its node's nick or else its device's product name; a monitor
+// has none, as its properties are those of the output it listens to.
 MixerDriver& PulseMixerDriver();
 
 }  // namespace sonarelle

@@ -31,6 +31,18 @@ inline pa_buffer_attr RecordBuffering(pa_usec_t fragmentUsec, const pa_sample_sp
   return attr;
 }
 
+// When the first frame of what a record stream holds now was captured, on the server's
+// clock (pa_rtclock_now); the present when the stream has no timing yet.
+inline std::int64_t CapturedAt(pa_stream* stream) {
+  const auto now = std::int64_t(pa_rtclock_now());
+  pa_usec_t latency = 0;
+  int negative = 0;
+  if (pa_stream_get_latency(stream, &latency, &negative) < 0) {
+    return now;
+  }
+  return negative != 0 ? now + std::int64_t(latency) : now - std::int64_t(latency);
+}
+
 // Disconnects a stream and lets go of it, its callbacks first; the pointer is null after.
 inline void DropStream(pa_stream*& stream) {
   if (stream == nullptr) {
@@ -38,6 +50,7 @@ inline void DropStream(pa_stream*& stream) {
   }
   pa_stream_set_read_callback(stream, nullptr, nullptr);
   pa_stream_set_state_callback(stream, nullptr, nullptr);
+  pa_stream_set_moved_callback(stream, nullptr, nullptr);
   if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)) &&
       pa_stream_get_state(stream) != PA_STREAM_UNCONNECTED) {
     pa_stream_disconnect(stream);

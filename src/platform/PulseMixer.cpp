@@ -53,6 +53,17 @@ QString LineName(const char* description, const char* name) {
   return QString::fromUtf8(description != nullptr ? description : name).left(kNameMax);
 }
 
+// PipeWire gives its nodes a nick; PulseAudio's cards carry the product name.
+QString ShortName(const pa_proplist* properties) {
+  for (const char* key : {"node.nick", PA_PROP_DEVICE_PRODUCT_NAME}) {
+    const char* value = properties != nullptr ? pa_proplist_gets(properties, key) : nullptr;
+    if (value != nullptr && *value != '\0') {
+      return QString::fromUtf8(value).left(kNameMax);
+    }
+  }
+  return {};
+}
+
 struct ServerFacts {
   bool seen = false;
   std::string name;
@@ -89,6 +100,7 @@ struct Device {
   pa_cvolume volume{};
   bool mute = false;
   bool monitor = false;
+  QString shortName;
 };
 
 template <class Info>
@@ -112,6 +124,9 @@ void OnSourceInfo(pa_context* /*context*/, const pa_source_info* info, int eol, 
     auto* device = static_cast<Device*>(user);
     Take(*info, *device);
     device->monitor = info->monitor_of_sink != PA_INVALID_INDEX;
+    if (!device->monitor) {
+      device->shortName = ShortName(info->proplist);
+    }
   }
 }
 
@@ -238,6 +253,7 @@ class OpenMixer {
     line.channels = found.channels;
     line.controls = 1;
     line.name = found.description;
+    line.shortName = found.shortName;
     return MMSYSERR_NOERROR;
   }
 
@@ -391,6 +407,7 @@ class OpenMixer {
     QString description;
     bool monitor = false;
     bool takeMix = false;  // the program's own source, not the server's
+    QString shortName = {};
   };
 
   // The voice comes from the server's default source, which must then be a microphone or a
@@ -476,8 +493,8 @@ class OpenMixer {
       if (fresh) {
         ++nextId_;
       }
-      sources_.push_back(
-          {device.name, id->second, device.volume.channels, device.description, device.monitor});
+      sources_.push_back({device.name, id->second, device.volume.channels, device.description,
+                          device.monitor, false, device.shortName});
       sourceVolumes_[device.name] = device.volume;
     }
     // After the server's sources, but never beyond what the panel shows; only with an input

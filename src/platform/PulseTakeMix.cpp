@@ -21,20 +21,15 @@ constexpr pa_usec_t kFragmentUsec = 20000;
 // has come in even when the loop's thread is late.
 constexpr std::int64_t kHoldUsec = 150000;
 
-// When the first frame of what `stream` holds now was captured, and the time now, on the
-// server's clock.
+// When the first frame of what `stream` holds now was captured, and the time it was read,
+// on the server's clock.
 struct ReadTimes {
   std::int64_t captured = 0;
   std::int64_t now = 0;
 };
 ReadTimes TimesOf(pa_stream* stream) {
   const auto now = std::int64_t(pa_rtclock_now());
-  pa_usec_t latency = 0;
-  int negative = 0;
-  if (pa_stream_get_latency(stream, &latency, &negative) < 0) {
-    return {now, now};
-  }
-  return {negative != 0 ? now + std::int64_t(latency) : now - std::int64_t(latency), now};
+  return {CapturedAt(stream), now};
 }
 
 // Hands each chunk `stream` holds to `take(times, frames)`, its samples copied into

@@ -13,6 +13,7 @@
 #include "platform/PulseMainloop.h"
 #include "platform/PulseTakeMix.h"
 #include "platform/TakeMixChoice.h"
+#include "platform/TakeTimeline.h"
 #include "platform/WaveInDriver.h"
 
 namespace sonarelle {
@@ -31,6 +32,23 @@ MMRESULT ServerError(int error) {
 struct Capture {
   WaveInHandle handle = 0;
   pa_stream* stream = nullptr;
+  // Where the plain stream's reads belong in the take (the take mix keeps its own times).
+  std::unique_ptr<TakeTimeline> timeline;
+  // The source the stream records from, and its description.
+  std::string source;
+  QString sourceDescription;
+  // Changes of the source, told once the take's frame where they begin is known.
+  struct Move {
+    std::string from;
+    QString fromDescription;
+    std::string to;
+    std::int64_t frame = -1;
+    bool told = false;
+  };
+  std::deque<Move> moves;
+  // The stream's times are good only once the server has told them after the start: until
+  // then the reads wait at the stream.
+  bool timed = false;
   // Instead of `stream`, the voice and the program's accompaniment mixed.
   std::unique_ptr<PulseTakeMix> mix;
   WaveInNotify notify;
@@ -115,18 +133,88 @@ struct Capture {
       mix->Flush();
       return;
     }
+    if (timeline && !timed) {
+      return;
+    }
     for (;;) {
       const std::size_t readable = pa_stream_readable_size(stream);
       if (readable == 0 || readable == static_cast<std::size_t>(-1)) {
         return;
       }
+      const std::int64_t captured = CapturedAt(stream);
       const void* data = nullptr;
       std::size_t size = 0;
       if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) {
         return;
       }
-      Feed(static_cast<const char*>(data), size);
+      Place(static_cast<const char*>(data), size, captured);
       pa_stream_drop(stream);
+    }
+  }
+
+  // Hands on the part of a read captured while the take runs, where it belongs in time.
+  void Place(const char* data, std::size_t size, std::int64_t captured) {
+    if (!timeline) {
+      Feed(data, size);
+      return;
+    }
+    const TakeTimeline::Placement placed = timeline->Place(captured, size / frame);
+    if (placed.silence > 0) {
+      Feed(nullptr, std::size_t(placed.silence) * frame);
+    }
+    if (placed.keep > 0) {
+      Feed(data != nullptr ? data + placed.skip * frame : nullptr, placed.keep * frame);
+    }
+    NoteMoves(placed);
+  }
+
+  // A move is told once the new source's first frames are in the take.
+  void NoteMoves(const TakeTimeline::Placement& placed) {
+    if (placed.keep == 0) {
+      return;
+    }
+    for (Move& move : moves) {
+      if (!move.told) {
+        move.frame = timeline->Frames() - std::int64_t(placed.keep);
+        move.told = true;
+        notify(MM_WIM_MOVED, handle, nullptr, MMSYSERR_NOERROR);
+      }
+    }
+  }
+
+  // Called on the server thread: the server moved the stream to another source. Its reads
+  // wait until the server has told the stream's times anew.
+  static void OnMoved(pa_stream* stream, void* user) {
+    auto* capture = static_cast<Capture*>(user);
+    const char* name = pa_stream_get_device_name(stream);
+    Move move;
+    move.from = capture->source;
+    move.fromDescription = capture->sourceDescription;
+    move.to = name != nullptr ? name : "";
+    capture->source = move.to;
+    capture->moves.push_back(std::move(move));
+    if (capture->timeline) {
+      capture->timeline->Recheck();
+      capture->AskTimes();
+    }
+  }
+
+  // Holds the reads until the server tells the stream's times; they are good only from
+  // then on.
+  void AskTimes() {
+    timed = false;
+    pa_operation* op = pa_stream_update_timing_info(
+        stream,
+        [](pa_stream*, int, void* user) {
+          auto* capture = static_cast<Capture*>(user);
+          capture->timed = true;
+          capture->Read();
+        },
+        this);
+    if (op != nullptr) {
+      pa_operation_unref(op);
+    } else {
+      timed = true;
     }
   }
 
@@ -139,17 +227,24 @@ struct Capture {
   static void OnState(pa_stream* stream, void* user) {
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-      const int error = pa_context_errno(pa_stream_get_context(stream));
-      static_cast<Capture*>(user)->Fail(error != PA_OK ? error : PA_ERR_KILLED);
+      pa_context* context = pa_stream_get_context(stream);
+      // A server that still answers ended only the stream: its source went and no other
+      // took its place.
+      if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+        static_cast<Capture*>(user)->Fail(WAVERR_DEVICELOST);
+        return;
+      }
+      const int error = pa_context_errno(context);
+      static_cast<Capture*>(user)->Fail(ServerError(error != PA_OK ? error : PA_ERR_KILLED));
     }
   }
 
-  void Fail(int error) {
+  void Fail(MMRESULT code) {
     if (closing || failed) {
       return;
     }
     failed = true;
-    notify(MM_WIM_FAILED, handle, nullptr, ServerError(error));
+    notify(MM_WIM_FAILED, handle, nullptr, code);
   }
 };
 
@@ -187,32 +282,19 @@ class PulseWaveIn final : public WaveInDriver {
           },
           &name);
       if (!loop_.Finish(op) || name.empty()) {
-        return MMSYSERR_BADDEVICEID;
+        return WAVERR_DEVICELOST;
       }
     } else if (deviceId >= 0 && deviceId < static_cast<int>(sources_.size())) {
       name = sources_[static_cast<std::size_t>(deviceId)];
     } else {
       return MMSYSERR_BADDEVICEID;
     }
-    struct Found {
-      bool seen = false;
-      QString description;
-    } found;
-    pa_operation* op = pa_context_get_source_info_by_name(
-        context, name.c_str(),
-        [](pa_context*, const pa_source_info* info, int eol, void* user) {
-          auto* out = static_cast<Found*>(user);
-          if (eol == 0 && info != nullptr) {
-            out->seen = true;
-            out->description =
-                QString::fromUtf8(info->description != nullptr ? info->description : info->name);
-          }
-        },
-        &found);
-    if (!loop_.Finish(op) || !found.seen) {
-      return MMSYSERR_BADDEVICEID;
+    QString description;
+    if (!Describe(context, name, description)) {
+      // A default that names no source: there is no input at all.
+      return deviceId == -1 ? WAVERR_DEVICELOST : MMSYSERR_BADDEVICEID;
     }
-    caps.productName = found.description;
+    caps.productName = description;
     // The server converts whatever the source gives, so every standard format is offered.
     caps.formats = WAVE_FORMAT_ALL_STANDARD;
     return MMSYSERR_NOERROR;
@@ -233,6 +315,10 @@ class PulseWaveIn final : public WaveInDriver {
         return QStringLiteral("Buffers are still queued at the device.");
       case WAVERR_UNPREPARED:
         return QStringLiteral("The buffer was not prepared.");
+      case WAVERR_DEVICELOST:
+        return QStringLiteral(
+            "There is no recording input any more: it was unplugged or removed from the sound "
+            "server.");
       default:
         break;
     }
@@ -292,6 +378,12 @@ class PulseWaveIn final : public WaveInDriver {
     }
     if (PulseTakeMix* mix = capture->mix.get()) {
       loop_.Wait([mix] { return mix->Settled(); }, kConnectTimeout);
+    } else {
+      capture->timeline = std::make_unique<TakeTimeline>(sampleSpec.rate);
+      const char* source = pa_stream_get_device_name(stream);
+      capture->source = source != nullptr ? source : "";
+      Describe(context, capture->source, capture->sourceDescription);
+      pa_stream_set_moved_callback(stream, &Capture::OnMoved, capture.get());
     }
     *handle = capture->handle;
     Capture& opened = *capture;
@@ -365,7 +457,17 @@ class PulseWaveIn final : public WaveInDriver {
 
   MMRESULT Start(WaveInHandle handle) override {
     PulseMainloop::Lock lock(loop_);
+    Capture* capture = Find(handle);
+    if (capture != nullptr && capture->timeline) {
+      capture->timeline->Start(std::int64_t(pa_rtclock_now()));
+      capture->timed = false;
+    }
     const MMRESULT result = Cork(handle, false);
+    // Asked after the start, answered after it: times from before would place the first
+    // reads wrongly.
+    if (result == MMSYSERR_NOERROR && capture != nullptr && capture->timeline) {
+      capture->AskTimes();
+    }
     if (result == MMSYSERR_NOERROR) {
       Find(handle)->stopped = false;
     }
@@ -374,6 +476,14 @@ class PulseWaveIn final : public WaveInDriver {
 
   MMRESULT Stop(WaveInHandle handle) override {
     PulseMainloop::Lock lock(loop_);
+    if (Capture* capture = Find(handle);
+        capture != nullptr && capture->timeline && !capture->stopped && !capture->failed) {
+      // What was captured before the press may still be on its way: a source with a long
+      // latency hands its sound out late.
+      capture->timeline->Stop(std::int64_t(pa_rtclock_now()));
+      loop_.Wait([capture] { return capture->timeline->Complete() || capture->failed; },
+                 kConnectTimeout);
+    }
     const MMRESULT result = Cork(handle, true);
     Capture* capture = Find(handle);
     if (capture == nullptr) {
@@ -410,6 +520,28 @@ class PulseWaveIn final : public WaveInDriver {
       capture->ReturnFront();
     }
     return capture->failed ? MMSYSERR_NOERROR : result;
+  }
+
+  bool TakeInputChange(WaveInHandle handle, WaveInInputChange& change) override {
+    PulseMainloop::Lock lock(loop_);
+    Capture* capture = Find(handle);
+    if (capture == nullptr || capture->moves.empty() || !capture->moves.front().told) {
+      return false;
+    }
+    const Capture::Move move = capture->moves.front();
+    capture->moves.pop_front();
+    pa_context* context = loop_.Ready();
+    change.from = move.fromDescription;
+    QString ignored;
+    change.lost = context != nullptr && !Describe(context, move.from, ignored);
+    if (context == nullptr || !Describe(context, move.to, change.to)) {
+      change.to = QString::fromStdString(move.to);
+    }
+    if (capture->source == move.to) {
+      capture->sourceDescription = change.to;
+    }
+    change.frame = move.frame;
+    return true;
   }
 
   std::uint32_t HeldBytes(WaveInHandle handle) override {
@@ -453,6 +585,34 @@ class PulseWaveIn final : public WaveInDriver {
     return MMSYSERR_NOERROR;
   }
 
+  // The server's description of a source; false when it has no source of that name. The
+  // loop's lock is held.
+  bool Describe(pa_context* context, const std::string& name, QString& description) {
+    if (name.empty()) {
+      return false;
+    }
+    struct Found {
+      bool seen = false;
+      QString description;
+    } found;
+    pa_operation* op = pa_context_get_source_info_by_name(
+        context, name.c_str(),
+        [](pa_context*, const pa_source_info* info, int eol, void* user) {
+          auto* out = static_cast<Found*>(user);
+          if (eol == 0 && info != nullptr) {
+            out->seen = true;
+            out->description =
+                QString::fromUtf8(info->description != nullptr ? info->description : info->name);
+          }
+        },
+        &found);
+    if (!loop_.Finish(op) || !found.seen) {
+      return false;
+    }
+    description = found.description;
+    return true;
+  }
+
   // The loop's lock is held.
   void RefreshSources() {
     sources_.clear();
@@ -488,7 +648,10 @@ class PulseWaveIn final : public WaveInDriver {
     const pa_buffer_attr attr = RecordBuffering(kFragmentUsec, sampleFormat);
     // A chosen source is kept: when it goes away the recording fails instead of moving on
     // to another source unnoticed.
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY);
+    // Timing of every read, so that the take holds what was captured while it ran.
+    auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY |
+                                       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (deviceId >= 0) {
       flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_DONT_MOVE);
     }

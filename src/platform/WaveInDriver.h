@@ -13,6 +13,8 @@ namespace sonarelle {
 inline constexpr MMRESULT WAVERR_BADFORMAT = 32;
 inline constexpr MMRESULT WAVERR_STILLPLAYING = 33;
 inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
+// The device's input went away (unplugged, removed from the server) and none took its place.
+inline constexpr MMRESULT WAVERR_DEVICELOST = 35;
 // Codes from this value on carry a sound server error number (code - base).
 inline constexpr MMRESULT kWaveInServerErrorBase = 1000;
 
@@ -23,6 +25,9 @@ inline constexpr unsigned MM_WIM_DATA = 0x3C0;
 // The device failed while open (its source went away, the server died); the notification's
 // pointer argument is null and `code` holds the reason.
 inline constexpr unsigned MM_WIM_FAILED = 0x3C1;
+// The device records from another input since a moment of the take (the old one went away,
+// or the default input changed); TakeInputChange tells which and when.
+inline constexpr unsigned MM_WIM_MOVED = 0x3C2;
 
 // Bits of a buffer's flags word that the driver sets.
 inline constexpr std::uint32_t kWaveInDone = 0x01;
@@ -41,6 +46,14 @@ using WaveInHandle = std::uintptr_t;
 struct WaveInCaps {
   QString productName;
   std::uint32_t formats = 0;
+};
+
+// A change of the input a device records from.
+struct WaveInInputChange {
+  QString from;  // descriptions of the inputs, as the server names them
+  QString to;
+  bool lost = false;       // `from` no longer exists
+  std::int64_t frame = 0;  // the first frame recorded from `to`, counted from the start
 };
 
 struct WaveInFormat {
@@ -63,8 +76,8 @@ struct WaveInBuffer {
 };
 
 // Device notifications: MM_WIM_OPEN and MM_WIM_CLOSE come on the thread that opens or
-// closes; MM_WIM_DATA (`buffer` is the id of a filled buffer) and MM_WIM_FAILED come on
-// the driver's own thread. The receiver must only hand them on, never call the driver.
+// closes; MM_WIM_DATA (`buffer` is the id of a filled buffer), MM_WIM_MOVED and MM_WIM_FAILED come
+// on the driver's own thread. The receiver must only hand them on, never call the driver.
 using WaveInNotify =
     std::function<void(unsigned msg, WaveInHandle handle, void* buffer, MMRESULT code)>;
 
@@ -97,6 +110,11 @@ class WaveInDriver {
   // Bytes captured that no buffer has carried back yet: what waits for a buffer and what
   // the buffer being filled holds; 0 for an unknown handle.
   virtual std::uint32_t HeldBytes(WaveInHandle handle) = 0;
+  // The oldest input change of the device not told yet (see MM_WIM_MOVED); false when there
+  // is none.
+  virtual bool TakeInputChange(WaveInHandle /*handle*/, WaveInInputChange& /*change*/) {
+    return false;
+  }
 };
 
 // The driver on the PulseAudio server named by PULSE_SERVER (or the user's default): the

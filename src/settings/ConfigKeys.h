@@ -39,6 +39,10 @@ inline constexpr const char* kMidiSection = "midi";
 inline constexpr const char* kMidiEncoding = "encoding";
 inline constexpr const char* kMidiEncodingDefault = "Windows-1252";
 
+// The folder of the accompaniment opened last, where the open dialog starts.
+inline constexpr const char* kOpenSection = "open";
+inline constexpr const char* kSongFolder = "songfolder";
+
 inline constexpr const char* kProxySection = "proxy";
 inline constexpr const char* kIsProxy = "isProxy";
 inline constexpr const char* kProxy = "proxy";

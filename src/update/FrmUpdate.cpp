@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "platform/Exception.h"
 #include "platform/IniProfile.h"
 #include "platform/LanguageSection.h"
 #include "platform/MessageBoxes.h"
@@ -23,6 +24,12 @@
 namespace sonarelle {
 
 namespace {
+
+constexpr TText kCannotUpdateItself{
+    "MsgCannotUpdateItself",
+    "Sonarelle cannot update itself: its folder %1 is not writable. Update it the way it was "
+    "installed (with the package manager)."};
+constexpr TText kUnableToWrite{"MsgUnableToWrite", "Unable to write to %1"};
 
 const QString kProxySection = QStringLiteral("proxy");
 
@@ -133,6 +140,7 @@ void TFrmUpdate::FormCreate() {
 }
 
 void TFrmUpdate::LoadLanguage(const TIniSnapshot& texts) {
+  texts_.Load(texts);
   const TLanguageSection text(texts, QStringLiteral("FrmUpdate"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
@@ -158,20 +166,23 @@ void TFrmUpdate::suiButton1Click() {
   // A program installed by the package manager is updated by it; nothing is changed here.
   const QString folder = ProgramFolder();
   if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
-    ShowErrorBox(QStringLiteral("Sonarelle cannot update itself: its folder %1 is not writable. "
-                                "Update it the way it was installed (with the package manager).")
-                     .arg(folder));
+    ShowErrorBox(texts_(kCannotUpdateItself).arg(folder));
     return;
   }
   suiButton1->setEnabled(false);
   const bool proxy = suiCheckBox1->isChecked();
-  IniProfile::WriteString(configFile_, kProxySection, QStringLiteral("isProxy"),
-                          proxy ? QStringLiteral("1") : QStringLiteral("0"));
-  IniProfile::WriteString(configFile_, kProxySection, QStringLiteral("proxy"), suiEdit1->text());
-  IniProfile::WriteString(configFile_, kProxySection, QStringLiteral("proxyUserID"),
-                          suiEdit2->text());
-  IniProfile::WriteString(configFile_, kProxySection, QStringLiteral("proxyPassword"),
-                          suiEdit3->text());
+  // A refused write ends the command like every settings write, and Update can be pressed
+  // again.
+  auto write = [this](const char* key, const QString& value) {
+    if (!IniProfile::WriteString(configFile_, kProxySection, QString::fromLatin1(key), value)) {
+      suiButton1->setEnabled(true);
+      throw Exception(texts_(kUnableToWrite).arg(configFile_));
+    }
+  };
+  write("isProxy", proxy ? QStringLiteral("1") : QStringLiteral("0"));
+  write("proxy", suiEdit1->text());
+  write("proxyUserID", suiEdit2->text());
+  write("proxyPassword", suiEdit3->text());
   if (proxy) {
     WebUpdate1->Proxy = suiEdit1->text();
     WebUpdate1->ProxyUserID = suiEdit2->text();

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "platform/LanguageSection.h"
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -62,6 +64,7 @@ class TFrmUpdate : public QWidget {
   void WebUpdate1FileProgress(qint64 received, qint64 total);
 
   QString configFile_;
+  TLanguageTexts texts_{QStringLiteral("FrmUpdate")};
   std::function<void()> closeMainWindow_;
 };
 

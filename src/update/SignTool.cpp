@@ -158,8 +158,9 @@ int Sign(const QString& controlPath, const QString& secretPath) {
   }
   const QString sigPath = controlPath + QStringLiteral(".sig");
   QSaveFile out(sigPath);
-  if (!out.open(QIODevice::WriteOnly) || out.write(signature) != signature.size() ||
-      !out.commit()) {
+  // Unbuffered, so that a full disk fails the write instead of committing an empty file.
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+      out.write(signature) != signature.size() || !out.commit()) {
     return Fail(QStringLiteral("cannot write %1: %2").arg(sigPath, out.errorString()));
   }
   Say(QStringLiteral("Signature written to %1").arg(sigPath));

@@ -5,15 +5,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -21,6 +26,7 @@
 
 #include "app/CollapsiblePanel.h"
 #include "app/FrmMain.h"
+#include "app/ProgramWindows.h"
 #include "displays/MMLEDLabel.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -213,19 +219,76 @@ TEST_F(FrmMainTest, ClosingWhileRecordingOffersTheTakeFirst) {
   const WAVEFORMATEX format = MakePCMFormat(16, 2, 44100);
   form_->FTake = TTakeFile::Create(TakeFolder(), &format);
   form_->FRecording = true;
+  const QString take = form_->FTake->Path();
   bool offered = false;
+  QString asked;
   QTimer::singleShot(50, form_.get(), [&] {
     offered = form_->SaveDialog1->isVisible();
+    // Cancelled, and then the question of what becomes of the take answered with Escape.
+    QTimer::singleShot(50, form_.get(), [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        asked = box->text();
+        QTest::keyClick(box, Qt::Key_Escape);
+      }
+    });
     form_->SaveDialog1->reject();
   });
   form_->close();
   EXPECT_TRUE(offered) << "the save dialog must come before the program ends";
+  EXPECT_EQ(asked, "Discard this take?");
+  EXPECT_TRUE(QFile::exists(take)) << "Escape keeps the take for the next start";
   EXPECT_FALSE(form_->FRecording);
-  EXPECT_EQ(form_->LyricLines, nullptr);
 
   auto second = std::make_unique<TFrmMain>();
   second->close();
   EXPECT_FALSE(second->SaveDialog1->isVisible());
+}
+
+// Opens a file as a singer does: a path put into the open dialog's name field, Open clicked.
+// Answers where the dialog stood and what its name field held when it showed.
+std::pair<QString, QString> TypeIntoOpenDialog(TFrmMain& form, const QString& typed) {
+  std::pair<QString, QString> shown;
+  QTimer typing;
+  QObject::connect(&typing, &QTimer::timeout, &form, [&] {
+    QFileDialog& dialog = *form.OpenDialog1;
+    if (!dialog.isVisible()) return;
+    typing.stop();
+    auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    shown = {dialog.directory().absolutePath(), name->text()};
+    // Pasted where the cursor is, as a typed path goes (typed key by key, the dialog may
+    // follow the folders on the way, racing its directory model).
+    name->end(false);
+    name->insert(typed);
+    auto* buttons = dialog.findChild<QDialogButtonBox*>();
+    QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
+  });
+  typing.start(20);
+  form.Item(QStringLiteral("N11"))->trigger();
+  return shown;
+}
+
+TEST_F(FrmMainTest, TheOpenDialogStartsInTheLastSongsFolderWithAnEmptyName) {
+  ModalBoxWatcher boxes(false);
+  QTemporaryDir first;
+  QTemporaryDir second;
+  // Files the program does not play: each open ends in the format message.
+  const QString a = first.filePath("a.txt");
+  const QString b = second.filePath("b.txt");
+  for (const QString& file : {a, b}) QFile(file).open(QIODevice::WriteOnly);
+  form_.reset();
+  auto windows = std::make_unique<TProgramWindows>();
+  windows->FrmMain->show();
+  TypeIntoOpenDialog(*windows->FrmMain, a);
+  // The second time: in the first song's folder, nothing in the name field, so a whole path
+  // typed there opens as typed.
+  const auto shown = TypeIntoOpenDialog(*windows->FrmMain, b);
+  EXPECT_EQ(shown.first.toStdString(), first.path().toStdString());
+  EXPECT_EQ(shown.second.toStdString(), "");
+  EXPECT_EQ(boxes.Texts(), QStringList(2, "Do not support this file format!"));
+  // Remembered across starts.
+  windows = std::make_unique<TProgramWindows>();
+  windows->FrmMain->show();
+  EXPECT_EQ(TypeIntoOpenDialog(*windows->FrmMain, a).first, second.path());
 }
 
 TEST_F(FrmMainTest, HelpHomepageAndSupportOpenThroughTheDesktop) {

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -13,20 +14,52 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include "app/CollapsiblePanel.h"
 #include "app/FrmConfig.h"
 #include "app/FrmMain.h"
+#include "app/FrmTakes.h"
+#include "app/FrmWaiting.h"
 #include "app/ProgramWindows.h"
 #include "media/EventWait.h"
 #include "platform/ProgramFolder.h"
 #include "support/FileBytes.h"
+#include "support/ModalBoxWatcher.h"
 #include "update/FrmUpdate.h"
 
 namespace sonarelle {
 namespace {
+
+// Messages only a take, a sound server, a failing disk or the update can bring up: the
+// recording and update tests see them with the shipped file.
+const QStringList kShownElsewhere = {"MsgNoHelpFile",
+                                     "MsgNoVcd",
+                                     "MsgUnsupportedAudio",
+                                     "MsgWavOrMp3",
+                                     "MsgNotOntoTheTake",
+                                     "MsgDiscardTake",
+                                     "BtnDiscardTake",
+                                     "BtnKeepTake",
+                                     "MsgWavSaveFailed",
+                                     "MsgDiskFull",
+                                     "MsgLowSpace",
+                                     "MsgInputLost",
+                                     "MsgTagFailed",
+                                     "HintRecordingFrom",
+                                     "MsgUnableToWrite",
+                                     "MsgConversionUnfinished",
+                                     "MsgSaveFailed",
+                                     "MsgNoSettingsForRecording",
+                                     "MsgNoSettingsForVolume",
+                                     "LatencyLabel",
+                                     "LatencyUnknown",
+                                     "MsgCannotUpdateItself",
+                                     "MsgUnableToDelete"};
 
 struct Text {
   QString section;
@@ -48,7 +81,12 @@ QList<Text> ShippedTexts() {
       continue;
     }
     const qsizetype equals = line.indexOf('=');
-    texts.append({section, line.left(equals), line.mid(equals + 1)});
+    QString value = line.mid(equals + 1);
+    // Quotes keep a value's spaces at its ends.
+    if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"')) {
+      value = value.mid(1, value.size() - 2);
+    }
+    texts.append({section, line.left(equals), value});
   }
   return texts;
 }
@@ -85,15 +123,58 @@ class LanguageTest : public ::testing::Test {
     if (key == "suiPanel1") return windows_->FrmMain->suiPanel1->Caption();
     if (key == "checkbox1") return windows_->FrmUpdate->suiCheckBox1->text();
     if (key == "groupbox1") return windows_->FrmUpdate->suiGroupBox1->title();
+    if (key == "HintExpand") return windows_->FrmMain->suiPanel1->ExpandHint();
+    if (key == "HintCollapse") return windows_->FrmMain->suiPanel1->CollapseHint();
+    if (key == "HintOffset") return windows_->FrmConfig->MixOffsetEdit->toolTip();
+    if (key.startsWith("Msg") || key == "closing") return Message(text);
     if (key.startsWith("label")) {
-      if (auto* label = window->findChild<QLabel*>("Label" + key.mid(5))) return label->text();
+      if (auto* label = window->findChild<QLabel*>("Label" + key.mid(5))) {
+        // The setup window's device label goes on with the device's name.
+        const bool named = window == windows_->FrmConfig.get() && key == "label3";
+        return named && label->text().startsWith(text.value) ? text.value : label->text();
+      }
     }
     const QString button = key.startsWith("button") ? "suiButton" + key.mid(6) : key;
-    if (auto* control = window->findChild<QPushButton*>(button)) return control->text();
+    for (QAbstractButton* control : window->findChildren<QAbstractButton*>()) {
+      if (control->objectName().compare(button, Qt::CaseInsensitive) != 0) continue;
+      return qobject_cast<QToolButton*>(control) ? control->toolTip() : control->text();
+    }
+    if (auto* group = window->findChild<QGroupBox*>(key)) return group->title();
     for (QAction* item : window->findChildren<QAction*>()) {
       if (item->objectName().compare(key, Qt::CaseInsensitive) == 0) return item->text();
     }
     return "nothing shows " + text.section + "/" + key;
+  }
+
+  // The message the program shows for a message key, brought up as a user would.
+  QString Message(const Text& text) const {
+    if (text.key == "closing") {
+      TFrmWaiting& waiting = *windows_->FrmWaiting;
+      waiting.ShowClosing();
+      const QString shown = waiting.Label1->text();
+      waiting.hide();
+      return shown;
+    }
+    ModalBoxWatcher boxes;
+    TFrmConfig& config = *windows_->FrmConfig;
+    if (text.key == "MsgUnsupportedFile") {
+      windows_->FrmMain->PlayFile(folder_.filePath("song.xyz"));
+    } else if (text.key == "MsgBadSampleRate" || text.key == "MsgNoBuffers") {
+      config.show();
+      const bool rate = text.key == "MsgBadSampleRate";
+      config.suiComboBox1->setEditText(rate ? "5" : "44100");
+      config.TrackBar1->setValue(rate ? config.TrackBar1->maximum() : 0);
+      config.suiButton1->click();
+      config.hide();
+    } else {
+      return "no way to show " + text.key;
+    }
+    if (!event_wait::WaitUntil([&] { return !boxes.Boxes().isEmpty(); }, 5000)) return {};
+    QString shown = boxes.Boxes().first().text;
+    // What the program puts in stands where the file has its marks.
+    if (text.key == "MsgBadSampleRate")
+      shown.replace("8000", "%1").replace(QString::number(TFrmConfig::kMaxSampleRate), "%2");
+    return shown;
   }
 
   QTemporaryDir folder_;
@@ -104,6 +185,7 @@ TEST_F(LanguageTest, WithoutALanguageFileEveryTextIsTheShippedEnglishOneAndNoMen
   const QList<Text> shipped = ShippedTexts();
   Start();
   for (const Text& text : shipped) {
+    if (kShownElsewhere.contains(text.key)) continue;
     EXPECT_EQ(Shown(text), text.value)
         << text.section.toStdString() << "/" << text.key.toStdString();
   }
@@ -141,6 +223,7 @@ TEST_F(LanguageTest, ATranslationOfEveryKeyReachesEveryCaptionWhateverTheCaseOfI
 
   Start();
   for (const Text& text : translated) {
+    if (kShownElsewhere.contains(text.key)) continue;
     EXPECT_EQ(Shown(text), text.value)
         << text.section.toStdString() << "/" << text.key.toStdString();
   }
@@ -150,6 +233,8 @@ TEST_F(LanguageTest, ATranslationOfEveryKeyReachesEveryCaptionWhateverTheCaseOfI
 
   // The file's access keys work from the keyboard: Alt+S opens the options menu, A picks
   // the recording settings.
+  // The messages brought up above took the focus.
+  main.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
   auto* options = main.findChild<QMenu*>("N6");
   QTest::keyClick(&main, Qt::Key_S, Qt::AltModifier);

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QtEndian>
 #include <functional>
+#include <utility>
 
 #include "EventWait.h"
 #include "RigAudio.h"
@@ -42,103 +43,12 @@
 #include "support/SmallDisk.h"
 #include "support/Tone.h"
 
+#include "RecordingFixture.h"
+
 namespace sonarelle {
 namespace {
 
 using event_wait::WaitUntil;
-
-// 16-bit samples of a WAV file's data chunk, channels interleaved.
-std::vector<double> WavSamples(const QString& path, int* channels = nullptr, int* rate = nullptr) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  const QByteArray bytes = file.readAll();
-  std::vector<double> samples;
-  qsizetype pos = 12;
-  while (pos + 8 <= bytes.size()) {
-    const QByteArray id = bytes.mid(pos, 4);
-    const quint32 size = qFromLittleEndian<quint32>(bytes.constData() + pos + 4);
-    if (id == "fmt ") {
-      if (channels) *channels = qFromLittleEndian<quint16>(bytes.constData() + pos + 10);
-      if (rate) *rate = static_cast<int>(qFromLittleEndian<quint32>(bytes.constData() + pos + 12));
-    } else if (id == "data") {
-      const qsizetype end = std::min<qsizetype>(bytes.size(), pos + 8 + size);
-      for (qsizetype i = pos + 8; i + 1 < end; i += 2) {
-        samples.push_back(qFromLittleEndian<qint16>(bytes.constData() + i) / 32768.0);
-      }
-      break;
-    }
-    pos += 8 + size + (size & 1);
-  }
-  return samples;
-}
-
-std::vector<double> LeftChannel(const std::vector<double>& stereo) {
-  std::vector<double> left;
-  for (size_t i = 0; i < stereo.size(); i += 2) left.push_back(stereo[i]);
-  return left;
-}
-
-class RecordingTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    SetProgramFolder(folder_.path());
-    windows_ = std::make_unique<TProgramWindows>();
-    main_ = windows_->FrmMain.get();
-    main_->show();
-  }
-  void TearDown() override {
-    windows_.reset();
-    SetProgramFolder(QString());
-    SetMp3EncoderLibraryName(QString());
-  }
-
-  // Records about `ms` of the take.
-  void RecordFor(int ms) {
-    main_->Item("N31")->trigger();
-    ASSERT_TRUE(main_->FRecording);
-    event_wait::Pump(ms);
-  }
-
-  // Stop recording, answering the save dialog each time it shows with the next of `names`
-  // (empty: cancel). `whenAsked` runs the first time it shows, when the take is final.
-  void StopAndSaveAs(const QStringList& names, const std::function<void()>& whenAsked = {}) {
-    // Answered once it shows: stopping the recorder first may take a moment.
-    QTimer answer;
-    int next = 0;
-    QObject::connect(&answer, &QTimer::timeout, main_, [&] {
-      auto* dialog = static_cast<QDialog*>(main_->SaveDialog1);
-      if (!dialog->isVisible() || next >= names.size()) return;
-      if (next == 0 && whenAsked) whenAsked();
-      const QString& name = names.at(next++);
-      if (name.isEmpty()) {
-        dialog->reject();
-        return;
-      }
-      // The list may still pick the file of the answer before (its folder loads in the
-      // background); a user typing a name replaces that pick, setting the text may not.
-      for (auto* view : main_->SaveDialog1->findChildren<QAbstractItemView*>()) {
-        view->clearSelection();
-      }
-      main_->SaveDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(name);
-      dialog->done(QDialog::Accepted);
-    });
-    answer.start(20);
-    main_->Item("N32")->trigger();
-  }
-  void StopAndSaveAs(const QString& name, const std::function<void()>& whenAsked = {}) {
-    StopAndSaveAs(QStringList{name}, whenAsked);
-  }
-
-  QString Out(const char* name) const { return out_.filePath(QString::fromLatin1(name)); }
-  bool Converted() {
-    return WaitUntil([&] { return !main_->FConverting; }, 20000);
-  }
-
-  QTemporaryDir folder_;
-  QTemporaryDir out_;
-  std::unique_ptr<TProgramWindows> windows_;
-  TFrmMain* main_ = nullptr;
-};
 
 // Rows of the oscilloscope's image holding lime trace pixels.
 int LitRows(const QImage& image) {
@@ -271,12 +181,27 @@ TEST_F(RecordingTest, ATakeSavedAsMp3IsConvertedAndTaggedAtTheEnd) {
   EXPECT_TRUE(HasTone(LeftChannel(decoded), 44100, 440));
 }
 
-TEST_F(RecordingTest, CancelDeletesTheTakeAndAWrongNameIsAskedAgain) {
+TEST_F(RecordingTest, CancelAsksBeforeTheTakeGoesAndAWrongNameIsAskedAgain) {
   ModalBoxWatcher boxes(false);
+  // Escape in the save dialog, then Keep (the answer Escape gives again): the take waits
+  // in the takes window.
   RecordFor(300);
   QString temp = main_->FTempWave;
   StopAndSaveAs(QString());
+  ASSERT_EQ(boxes.Texts(), QStringList{"Discard this take?"});
+  EXPECT_TRUE(QFile::exists(temp));
+  ASSERT_EQ(windows_->FrmTakes->Takes().size(), 1u);
+  EXPECT_EQ(windows_->FrmTakes->Takes().front()->Path(), temp);
+  EXPECT_TRUE(main_->Item("N31")->isEnabled());
+  // Discard removes it.
+  windows_->FrmTakes->BtnDiscard->click();
+  RecordFor(300);
+  temp = main_->FTempWave;
+  boxes.AnswerYes(true);
+  StopAndSaveAs(QString());
+  boxes.AnswerYes(false);
   EXPECT_FALSE(QFile::exists(temp));
+  EXPECT_TRUE(windows_->FrmTakes->Takes().empty());
 
   // A name that is neither .wav nor .mp3, then the take's own file: each is refused with a
   // word and the dialog comes back; a ".part" file of that name is not the program's.
@@ -287,9 +212,9 @@ TEST_F(RecordingTest, CancelDeletesTheTakeAndAWrongNameIsAskedAgain) {
   part.write("the singer's own file");
   part.close();
   StopAndSaveAs({Out("take.wave"), temp, Out("take.wav")});
-  ASSERT_EQ(boxes.Boxes().size(), 2);
-  EXPECT_TRUE(boxes.Boxes().at(0).text.contains(".mp3"));
-  EXPECT_TRUE(boxes.Boxes().at(1).text.contains("own temporary file"));
+  ASSERT_EQ(boxes.Boxes().size(), 4);
+  EXPECT_TRUE(boxes.Boxes().at(2).text.contains(".mp3"));
+  EXPECT_TRUE(boxes.Boxes().at(3).text.contains("own temporary file"));
   EXPECT_FALSE(QFile::exists(Out("take.wave")));
   EXPECT_FALSE(WavSamples(Out("take.wav")).empty());
   EXPECT_FALSE(QFile::exists(temp));
@@ -437,7 +362,11 @@ TEST_F(RecordingTest, ThePanelChoosesTheSourceOfTheTakeAndTheMasterSetsTheSpeake
   EXPECT_LE(mic->geometry().right(), main_->findChild<QSlider*>("trackbartemp0")->x());
   EXPECT_TRUE(mic->isChecked() && !line->isChecked());
   EXPECT_EQ(line->pos(), QPoint(242, 9));
-  EXPECT_EQ(main_->findChild<QSlider*>("trackbartemp1")->geometry(), QRect(313, 9, 73, 17));
+  // The line's slider shares its row, right of its whole name.
+  const QRect lineBar = main_->findChild<QSlider*>("trackbartemp1")->geometry();
+  EXPECT_EQ(QRect(lineBar.x(), 9, lineBar.width(), 17), lineBar);
+  EXPECT_GT(lineBar.x(), line->geometry().right());
+  EXPECT_EQ(line->text(), "Sine source at 880 Hz");
   EXPECT_EQ(monitor->pos(), QPoint(29, 29));
 
   line->click();

@@ -56,7 +56,7 @@ class SkinTest : public ::testing::Test {
   QList<QWidget*> Windows() const {
     return {windows_->FrmConfig.get(),  windows_->FrmDisplay.get(), windows_->FrmMain.get(),
             windows_->FrmMP3info.get(), windows_->FrmWaiting.get(), windows_->FrmMidiPlayer.get(),
-            windows_->FrmUpdate.get()};
+            windows_->FrmUpdate.get(),  windows_->FrmTakes.get()};
   }
   // Every listed control of every window carries `style`; returns how many there were.
   int ExpectStyle(TsuiUIStyle style) const {
@@ -89,6 +89,7 @@ class SkinTest : public ::testing::Test {
     windows_->FrmWaiting->show();
     return windows_->FrmWaiting->grab().toImage().pixelColor(2, 2);
   }
+  QColor TakesFace() const { return windows_->FrmTakes->grab().toImage().pixelColor(2, 2); }
 
   QTemporaryDir folder_;
   std::unique_ptr<TProgramWindows> windows_;
@@ -100,11 +101,11 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   Write(QStringLiteral("themes/xpsilver.sui"),
         "[Theme]\nWINDOW=silver\nface=#eeeef4\nbutton=#d4d0c8\nhighlight=#7a96df\n");
   Start();
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::MacOS), 45);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::MacOS), 51);
   const QList<QWidget*> unlisted = {
       windows_->FrmMain->BtnPlay,     windows_->FrmMain->Label1,
       windows_->FrmMain->MMLEDLABEL1, windows_->FrmMidiPlayer->RichEdit1,
-      windows_->FrmUpdate->Label4,    windows_->FrmTakes.get()};
+      windows_->FrmUpdate->Label4,    windows_->FrmTakes->Label1};
   // Their text and field colours; a window's background shows behind them.
   auto colors = [](const QWidget* control) {
     QStringList names;
@@ -117,7 +118,7 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   for (QWidget* control : unlisted) control->setProperty("colorsBefore", colors(control));
 
   Choose("N95");
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::DeepBlue), 45);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::DeepBlue), 51);
   EXPECT_EQ(Config(), "[skin]\nskin=5\n");
   EXPECT_EQ(MainFace(), Readable(BuiltInLook(TsuiUIStyle::DeepBlue)).face);
   for (QWidget* control : unlisted) {
@@ -133,9 +134,10 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   Choose("N98");
   EXPECT_EQ(MainFace(), QColor(0xc8, 0xd8, 0xe8));
   Choose("N96");
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::FromThemeFile), 45);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::FromThemeFile), 51);
   EXPECT_EQ(MainFace(), QColor(0xee, 0xee, 0xf4));
   EXPECT_EQ(WaitingFace(), QColor(0xee, 0xee, 0xf4));
+  EXPECT_EQ(TakesFace(), QColor(0xee, 0xee, 0xf4)) << "the takes window is skinned too";
   Choose("N98");
   EXPECT_EQ(Config(), "[skin]\nskin=8\n");
 

@@ -1,15 +1,19 @@
 // A recording process for the tests and the benchmark that end one from outside (a kill, a
 // signal): the program's windows as the program makes them, Record as F5 gives it, and the
 // take's path on standard output ("take PATH"). With "--ask-after MS" it stops recording
-// after MS milliseconds, which shows the save dialog, and says "asking" once it shows.
+// after MS milliseconds, which shows the save dialog, and says "asking" once it shows; with
+// "--save-as FILE" as well it answers the dialog with FILE and says "converting" once the
+// take, slowed down, converts to it.
 #include <cstdio>
 
 #include <QAction>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QTimer>
 
 #include "app/FrmMain.h"
 #include "app/ProgramWindows.h"
+#include "audio/pump/MMTrigger.h"
 #include "platform/Application.h"
 
 int main(int argc, char** argv) {
@@ -17,10 +21,13 @@ int main(int argc, char** argv) {
   const QStringList args = QCoreApplication::arguments();
   const qsizetype ask = args.indexOf(QStringLiteral("--ask-after"));
   const int askAfter = ask >= 0 ? args.value(ask + 1).toInt() : -1;
+  const qsizetype save = args.indexOf(QStringLiteral("--save-as"));
+  const QString saveAs = save >= 0 ? args.value(save + 1) : QString();
 
   sonarelle::TProgramWindows windows;
   sonarelle::TFrmMain& main = *windows.FrmMain;
   main.show();
+  if (!saveAs.isEmpty()) main.MMTrigger1->SetInterval(15);
   QTimer::singleShot(0, &main, [&] {
     main.Item(QStringLiteral("N31"))->trigger();
     if (!main.FRecording) {
@@ -34,10 +41,21 @@ int main(int argc, char** argv) {
     }
   });
   QTimer asking;
+  QTimer converting;
   QObject::connect(&asking, &QTimer::timeout, [&] {
     if (!main.SaveDialog1->isVisible()) return;
     asking.stop();
     std::printf("asking\n");
+    std::fflush(stdout);
+    if (saveAs.isEmpty()) return;
+    main.SaveDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(saveAs);
+    static_cast<QDialog*>(main.SaveDialog1)->done(QDialog::Accepted);
+    converting.start(20);
+  });
+  QObject::connect(&converting, &QTimer::timeout, [&] {
+    if (!main.FConverting) return;
+    converting.stop();
+    std::printf("converting\n");
     std::fflush(stdout);
   });
   asking.start(20);

@@ -15,6 +15,7 @@
 #include "platform/ProgramFolder.h"
 #include "support/FileBytes.h"
 #include "support/ModalBoxWatcher.h"
+#include "support/SmallDisk.h"
 #include "support/Unprivileged.h"
 #include "update/WebUpdate.h"
 
@@ -102,6 +103,30 @@ TEST_F(FrmUpdateTest, AProgramFolderThatCannotBeWrittenIsSaidOnceAndNothingChang
   });
   EXPECT_EQ(result, 0);
   EXPECT_EQ(ConfigText(), before);
+}
+
+// config.ini on a disk that is full: the proxy settings cannot be written, which is said as
+// for every settings write; nothing is fetched, Update can be pressed again, and config.ini
+// keeps what it held (a refused buffered write used to empty it).
+TEST_F(FrmUpdateTest, AProxySettingTheDiskRefusesIsSaidAndNothingIsFetched) {
+  SmallDisk disk(4096);
+  if (disk.RanElsewhere()) return;
+  const QString config = QDir(disk.Folder()).filePath("config.ini");
+  WriteBytes(config, "[proxy]\nisProxy=0\n");
+  // What room is left goes to another file.
+  WriteBytes(QDir(disk.Folder()).filePath("filler"), QByteArray(4096, 'x'));
+  TFrmUpdate window(config, [] {});
+  window.suiEdit1->setText("a-proxy-name-long-enough-not-to-fit:3128");
+  ModalBoxWatcher boxes;
+  disk.Arm();
+  window.suiButton1->click();
+  disk.Disarm();
+  ASSERT_EQ(boxes.Boxes().size(), 1);
+  EXPECT_EQ(boxes.Boxes()[0].text.toStdString(), "Unable to write to " + config.toStdString());
+  EXPECT_TRUE(boxes.Boxes()[0].critical);
+  EXPECT_FALSE(window.WebUpdate1->Running());
+  EXPECT_TRUE(window.suiButton1->isEnabled());
+  EXPECT_EQ(ReadBytes(config), "[proxy]\nisProxy=0\n");
 }
 
 }  // namespace

@@ -56,6 +56,11 @@ void TMMWaveRecorder::Hook() {
       OnError(this);
     }
   };
+  waveIn_->OnInputChange = [this](TMMComponent*, const WaveInInputChange& change) {
+    if (OnInputChange) {
+      OnInputChange(this, change);
+    }
+  };
   waveIn_->OnBufferReady = [this](TMMDSPComponent*, PWaveHdr header) {
     if (OnData) {
       OnData(this, header);
@@ -80,6 +85,7 @@ TMMWaveRecorder::~TMMWaveRecorder() {
   waveFile_->OnClose = nullptr;
   waveIn_->OnStop = nullptr;
   waveIn_->OnError = nullptr;
+  waveIn_->OnInputChange = nullptr;
   waveIn_->OnBufferReady = nullptr;
   waveFile_->SetOutput(nullptr);
 }

@@ -81,6 +81,8 @@ class TMMWaveRecorder : public TMMDSPComponent {
   TNotifyEvent OnRestart;
   TNotifyEvent OnChange;
   TNotifyEvent OnError;
+  // The device records from another input since a moment of the take.
+  TInputChangeEvent OnInputChange;
   // Each recorded buffer, on the thread the device's callback mode gives.
   TMMBufferEvent OnData;
 

@@ -65,6 +65,7 @@ void TMMCustomWaveFile::Open() {
     return;
   }
   if (IsWriting()) {
+    writeFailed_ = false;
     SetFormat(Input()->GetFormat());
     if (GetFormat() != nullptr && !wave_->FileName().isEmpty()) {
       if (overwriteExisting_ || !wave_->HasData()) {
@@ -142,6 +143,7 @@ void TMMCustomWaveFile::WriteBuffer(PWaveHdr lpWaveHdr) {
       EnoughDiskSpace(wave_->FileName(), wave_->IOBufferSize() + bytes + kDiskReserve);
   if (!room || wave_->WriteData(lpWaveHdr->lpData, bytes) < 1) {
     // What was written so far stays in a finalised file; OnClose tells the owner.
+    writeFailed_ = true;
     Close();
     return;
   }
@@ -159,6 +161,7 @@ void TMMCustomWaveFile::WriteBuffer(PWaveHdr lpWaveHdr) {
       bytesSinceHeader_ = 0;
       // A disk that refuses the buffered bytes is full: the same as a failed write.
       if (!wave_->UpdateHeader()) {
+        writeFailed_ = true;
         Close();
       }
     }

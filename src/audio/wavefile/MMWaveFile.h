@@ -46,6 +46,10 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   void SetHeaderUpdateInterval(int value) { headerInterval_ = value < 0 ? 0 : value; }
   static constexpr int kDefaultHeaderUpdateInterval = 500;
 
+  // Whether the writer closed itself because the disk refused the audio (full, or the write
+  // failed); until the next open.
+  bool WriteFailed() const { return writeFailed_; }
+
   // Fired through RunSynchronized, so on the main thread even when a worker opens or
   // closes the chain. OnClose also tells the owner that a writer closed itself.
   TNotifyEvent OnOpen;
@@ -81,6 +85,7 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   bool overwriteExisting_ = true;
   bool fileOpened_ = false;
   bool fileStarted_ = false;
+  bool writeFailed_ = false;
   std::int64_t startPosition_ = 0;  // a reader's, in the wave's TimeFormat units
   std::uint8_t silence_ = 128;
   int headerInterval_ = kDefaultHeaderUpdateInterval;

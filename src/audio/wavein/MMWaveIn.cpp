@@ -314,6 +314,12 @@ bool TMMCustomWaveIn::FormatSupported(int deviceId, const WAVEFORMATEX* format) 
   if (deviceId < -1 || deviceId >= numDevs_ || format == nullptr) {
     return false;
   }
+  // A device that is not there cannot record anything: say that, not that the format is
+  // wrong.
+  WaveInCaps present;
+  if (const MMRESULT result = driver_.GetDevCaps(deviceId, present); result != MMSYSERR_NOERROR) {
+    DeviceError("WaveInOpen:\n\r", result);
+  }
   const WaveInFormat wanted{format->wFormatTag, format->nChannels, format->nSamplesPerSec,
                             format->nBlockAlign, format->wBitsPerSample};
   WaveInHandle none = 0;
@@ -322,10 +328,6 @@ bool TMMCustomWaveIn::FormatSupported(int deviceId, const WAVEFORMATEX* format) 
   }
   if (format->wFormatTag != WAVE_FORMAT_PCM) {
     return true;
-  }
-  WaveInCaps caps;
-  if (driver_.GetDevCaps(deviceId, caps) != MMSYSERR_NOERROR) {
-    return false;
   }
   const unsigned rate = format->nSamplesPerSec & 0xFFFFU;
   int group = -1;
@@ -343,7 +345,7 @@ bool TMMCustomWaveIn::FormatSupported(int deviceId, const WAVEFORMATEX* format) 
   }
   const int index =
       group * 4 + (format->wBitsPerSample == 16 ? 2 : 0) + (format->nChannels == 2 ? 1 : 0);
-  return (caps.formats & (WAVE_FORMAT_1M08 << index)) != 0;
+  return (present.formats & (WAVE_FORMAT_1M08 << index)) != 0;
 }
 
 WaveInBuffer TMMCustomWaveIn::View(PWaveHdr header) {
@@ -402,6 +404,15 @@ void TMMCustomWaveIn::WindowMessage(unsigned msg, std::uintptr_t wParam, std::in
       case kDeferredStopMessage:
         StopDevice();
         break;
+      case MM_WIM_MOVED: {
+        WaveInInputChange change;
+        while (driver_.TakeInputChange(static_cast<WaveInHandle>(wParam), change)) {
+          if (OnInputChange) {
+            OnInputChange(this, change);
+          }
+        }
+        break;
+      }
       case MM_WIM_FAILED:
         if (stopping_.load() || closing_.load()) {
           break;  // going down anyway

@@ -28,6 +28,11 @@ class EMMWaveInError : public Exception {
 
 enum TMMBitLength { b8Bit, b16Bit };
 
+// The input a device records from changed during a take: from which to which, whether the
+// old one went away, and at which frame of the take.
+using TInputChangeEvent =
+    std::function<void(TMMComponent* Sender, const WaveInInputChange& change)>;
+
 // A recording device at the head of a chain: it pushes each filled buffer down with
 // BufferReady. Settings shape the device at the next open; those that shape an open device
 // refuse changes until it is closed. All operations belong to the main thread.
@@ -108,6 +113,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent {
   TNotifyEvent OnRestart;
   TNotifyEvent OnStop;
   TNotifyEvent OnClose;
+  // On the main thread, after the new input's first buffers came in.
+  TInputChangeEvent OnInputChange;
 
  protected:
   // `driver` is the wave-in service in use; it must outlive the device.

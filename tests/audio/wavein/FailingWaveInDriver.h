@@ -47,6 +47,10 @@ class FailingWaveInDriver : public sonarelle::WaveInDriver {
   sonarelle::MMRESULT Stop(sonarelle::WaveInHandle handle) override;
   sonarelle::MMRESULT Reset(sonarelle::WaveInHandle handle) override;
   std::uint32_t HeldBytes(sonarelle::WaveInHandle handle) override;
+  bool TakeInputChange(sonarelle::WaveInHandle handle,
+                       sonarelle::WaveInInputChange& change) override {
+    return real_.TakeInputChange(handle, change);
+  }
 
  private:
   // The failure code for this call of `op`, or 0.

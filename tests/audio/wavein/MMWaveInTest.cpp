@@ -287,9 +287,9 @@ TEST(WaveInFailures, StopDoesNotHangOnBuffersThatNeverReturn) {
   EXPECT_EQ(rec.device.State(), TMMCustomWaveIn::wsClosed);
 }
 
-// The driver holds audio when the stop comes (the rig's source hands out two seconds at once
-// and nothing is handled meanwhile), but no buffer comes back any more to carry it: the stop
-// gives up after a while without progress and finishes.
+// The driver holds audio when the stop comes (the rig's source hands out two seconds at once,
+// every two seconds, and nothing is handled meanwhile), but no buffer comes back any more to
+// carry it: the stop gives up after a while without progress and finishes.
 TEST(WaveInFailures, StopDoesNotHangOnHeldAudioThatNeverComesBack) {
   FailingWaveInDriver driver(PulseWaveInDriver());
   driver.KeepBuffersOnStop(true);
@@ -297,7 +297,8 @@ TEST(WaveInFailures, StopDoesNotHangOnHeldAudioThatNeverComesBack) {
   rec.device.SetDeviceID(RigDevice(QStringLiteral("mic")));
   rec.device.SetNumBuffers(2);
   rec.device.StartDevice();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // What it handed out before the start is not the take's; the next block is.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   ASSERT_GT(driver.HeldBytes(driver.LastHandle()), 4096U);
   rec.device.StopDevice();
   EXPECT_EQ(rec.stops, 1);
