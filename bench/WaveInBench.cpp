@@ -18,12 +18,12 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
-#include <QThread>
 #include <QTimer>
 
 #include "BenchRig.h"
 #include "CpuTime.h"
 #include "audio/recorder/MMWaveRecorder.h"
+#include "support/BusyCores.h"
 
 using namespace sonarelle;
 
@@ -80,13 +80,7 @@ int main(int argc, char** argv) {
   qputenv("PULSE_SERVER", server.toUtf8());
 
   // Both cores busy with another process the whole time.
-  std::vector<std::unique_ptr<QProcess>> burners;
-  for (int i = 0; i < std::max(2, QThread::idealThreadCount()); ++i) {
-    burners.push_back(std::make_unique<QProcess>());
-    burners.back()->start(QStringLiteral("sh"),
-                          {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
-    burners.back()->waitForStarted();
-  }
+  auto busy = std::make_unique<BusyCores>();
 
   const int rate = 44100;
   std::int64_t bytes = 0;
@@ -136,10 +130,7 @@ int main(int argc, char** argv) {
     std::printf("CPU share of the program while recording: %.2f %% of one core\n",
                 100.0 * cpu / elapsed);
   }
-  for (auto& burner : burners) {
-    burner->kill();
-    burner->waitForFinished();
-  }
+  busy.reset();
 
   // A lost stretch breaks the tone: count steps steeper than the sine allows.
   const std::vector<double> left = LeftChannel(rig.FilePath(QStringLiteral("take.wav")));

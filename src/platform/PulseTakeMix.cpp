@@ -21,12 +21,23 @@ constexpr pa_usec_t kFragmentUsec = 20000;
 // has come in even when the loop's thread is late.
 constexpr std::int64_t kHoldUsec = 150000;
 
-// Hands each chunk `stream` holds to `take(captured, frames)`, its samples copied into
-// `samples` (silence for a hole), with the time its first frame was captured.
+// When the first frame of what `stream` holds now was captured, and the time it was read,
+// on the server's clock.
+struct ReadTimes {
+  std::int64_t captured = 0;
+  std::int64_t now = 0;
+};
+ReadTimes TimesOf(pa_stream* stream) {
+  const auto now = std::int64_t(pa_rtclock_now());
+  return {CapturedAt(stream), now};
+}
+
+// Hands each chunk `stream` holds to `take(times, frames)`, its samples copied into
+// `samples` (silence for a hole), with the times of its read.
 template <class Take>
 void ReadChunks(pa_stream* stream, std::size_t channels, std::vector<float>& samples, Take take) {
   for (;;) {
-    const std::int64_t captured = CapturedAt(stream);
+    const ReadTimes times = TimesOf(stream);
     const void* data = nullptr;
     std::size_t size = 0;
     if (pa_stream_peek(stream, &data, &size) < 0 || size == 0) {
@@ -37,7 +48,7 @@ void ReadChunks(pa_stream* stream, std::size_t channels, std::vector<float>& sam
     if (data != nullptr) {
       std::memcpy(samples.data(), data, frames * channels * sizeof(float));
     }
-    take(captured, frames);
+    take(times, frames);
     pa_stream_drop(stream);
   }
 }
@@ -120,6 +131,7 @@ void PulseTakeMix::OnSinkInput(pa_context* context, const pa_sink_input_info* in
                                void* user) {
   auto* self = static_cast<PulseTakeMix*>(user);
   if (eol != 0 || info == nullptr) {
+    self->listed_ = self->listed_ || eol != 0;
     return;
   }
   const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
@@ -194,8 +206,8 @@ void PulseTakeMix::Sweep() {
 
 void PulseTakeMix::OnAccompanimentRead(pa_stream* stream, std::size_t /*bytes*/, void* user) {
   auto* accompaniment = static_cast<Accompaniment*>(user);
-  ReadChunks(stream, 2, accompaniment->samples, [&](std::int64_t captured, std::size_t frames) {
-    const std::int64_t first = accompaniment->clock.Place(captured, frames);
+  ReadChunks(stream, 2, accompaniment->samples, [&](ReadTimes times, std::size_t frames) {
+    const std::int64_t first = accompaniment->clock.Place(times.captured, times.now, frames);
     accompaniment->owner->mixer_.AddAccompaniment(first + accompaniment->heardAfter,
                                                   accompaniment->samples.data(), frames);
   });
@@ -224,11 +236,11 @@ void PulseTakeMix::OnVoiceState(pa_stream* stream, void* user) {
 
 void PulseTakeMix::ReadVoice(bool all) {
   Sweep();
-  ReadChunks(voice_, 1, voiceSamples_, [this](std::int64_t captured, std::size_t frames) {
+  ReadChunks(voice_, 1, voiceSamples_, [this](ReadTimes times, std::size_t frames) {
     // Only what was sung between Start and Stop: a source with a long latency still
     // delivers sound from before the take, and after its end.
     const std::int64_t index = voiceClock_.Frames();
-    const std::int64_t first = voiceClock_.Place(captured, frames);
+    const std::int64_t first = voiceClock_.Place(times.captured, times.now, frames);
     voiceEnd_ = first + std::int64_t(frames);
     const std::int64_t from = std::max(first, startFrame_);
     const std::int64_t to = std::min(voiceEnd_, stopFrame_);
@@ -240,9 +252,15 @@ void PulseTakeMix::ReadVoice(bool all) {
   mixer_.SetLevels(double(take_mix::VoiceLevel()) / 65535.0,
                    double(take_mix::AccompanimentLevel()) / 100.0);
   const std::int64_t hold = kHoldUsec + std::max(0, -take_mix::OffsetMs()) * std::int64_t{1000};
-  mixer_.Mix(all ? std::numeric_limits<std::int64_t>::max() / (2 * std::int64_t{take_.rate})
-                 : std::int64_t(pa_rtclock_now()) - hold,
-             voiceClock_.Anchor(), mixed_);
+  // All of it ends at Stop: a source may hand out sound before the time it gives it, and
+  // nothing of the accompaniment after Stop has come in.
+  std::int64_t until = std::int64_t(pa_rtclock_now()) - hold;
+  if (all) {
+    until = stopFrame_ < std::numeric_limits<std::int64_t>::max()
+                ? stopFrame_ * 1000000 / take_.rate
+                : std::numeric_limits<std::int64_t>::max() / (2 * std::int64_t{take_.rate});
+  }
+  mixer_.Mix(until, voiceClock_.Anchor(), mixed_);
   if (!mixed_.empty()) {
     output_(mixed_.data(), mixed_.size());
     mixed_.clear();
@@ -259,7 +277,9 @@ void PulseTakeMix::Stop() {
 }
 
 bool PulseTakeMix::Settled() const {
-  return failed_ || (waiting_.empty() && voiceClock_.Frames() >= std::int64_t(take_.rate) / 2);
+  return failed_ || (listed_ && waiting_.empty() && voiceClock_.Held() &&
+                     std::all_of(accompaniments_.begin(), accompaniments_.end(),
+                                 [](const Accompaniment& a) { return a.gone || a.clock.Held(); }));
 }
 
 bool PulseTakeMix::Complete() const {

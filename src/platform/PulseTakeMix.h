@@ -33,8 +33,9 @@ class PulseTakeMix {
   int Connect();
   pa_stream* Voice() const { return voice_; }
 
-  // Whether the streams have run long enough for their times to be steady: a stream's
-  // first reads come with times that are still on the move.
+  // Whether the streams have run long enough for their times to be steady (a stream's
+  // first reads come with times that are still on the move), the accompaniment's as well
+  // as the voice's, so that neither moves once the take has begun.
   bool Settled() const;
   // The take begins now.
   void Start();
@@ -84,6 +85,7 @@ class PulseTakeMix {
   StreamClock voiceClock_;
   pa_stream* voice_ = nullptr;
   bool failed_ = false;
+  bool listed_ = false;        // the playback streams there were at the start are known
   std::int64_t voiceEnd_ = 0;  // frame after the last one read
   // The take: voice frames from startFrame_ on, up to stopFrame_.
   std::int64_t startFrame_ = std::numeric_limits<std::int64_t>::max();

@@ -6,8 +6,28 @@
 
 namespace sonarelle {
 
-std::int64_t StreamClock::Place(std::int64_t estimateUsec, std::size_t frames) {
+std::int64_t StreamClock::Place(std::int64_t estimateUsec, std::int64_t arrivedUsec,
+                                std::size_t frames) {
+  const std::int64_t end = frames_ + std::int64_t(frames);
+  const std::int64_t span = std::int64_t(rate_) * kSettleUsec / 1000000;
   const std::int64_t estimate = FrameAt(estimateUsec, rate_) - frames_;
+  reads_.push_back({end, FrameAt(arrivedUsec, rate_) - end, estimate});
+  while (reads_.size() > kArrivalReads && reads_[1].end <= end - span) {
+    reads_.pop_front();
+  }
+  if (held_) {
+    if (reads_.size() >= kArrivalReads && reads_.front().end <= end - span) Follow(end);
+  } else {
+    Settle(estimate);
+    ++settleReads_;
+    held_ = end >= span && settleReads_ >= kSettleReads;
+  }
+  const std::int64_t first = anchor_ + frames_;
+  frames_ = end;
+  return first;
+}
+
+void StreamClock::Settle(std::int64_t estimate) {
   const std::int64_t gap = std::int64_t(rate_) * kGapUsec / 1000000;
   const bool anchored = !anchors_.empty();
   // A stream that lost frames starts again from the estimates; one late read is only noise.
@@ -32,9 +52,39 @@ std::int64_t StreamClock::Place(std::int64_t estimateUsec, std::size_t frames) {
   if (!anchored || std::abs(median - anchor_) * 1000 >= std::int64_t(rate_)) {
     anchor_ = median;
   }
-  const std::int64_t first = anchor_ + frames_;
-  frames_ += std::int64_t(frames);
-  return first;
+}
+
+void StreamClock::Follow(std::int64_t end) {
+  std::int64_t earliest = reads_.front().arrival;
+  sorted_.clear();
+  for (const Read& read : reads_) {
+    earliest = std::min(earliest, read.arrival);
+    sorted_.push_back(read.estimate);
+  }
+  if (!baseline_) {
+    baseline_ = earliest;
+    return;
+  }
+  const std::int64_t off = earliest - *baseline_;
+  if (std::abs(off) * 1000000 <= std::int64_t(rate_) * kLostUsec) {
+    since_.reset();
+    return;
+  }
+  // Frames lost or gained move the estimates with the reads. The server handing the stream
+  // out sooner or later (a sink's latency changed) moves the reads alone: where the frames
+  // belong stays, and the reads come as they come now.
+  std::nth_element(sorted_.begin(), sorted_.begin() + std::ptrdiff_t(sorted_.size() / 2),
+                   sorted_.end());
+  const std::int64_t said = sorted_[sorted_.size() / 2] - anchor_;
+  if (!since_) since_ = end;
+  if ((off > 0) == (said > 0) && 2 * std::abs(said - off) < std::abs(off)) {
+    anchor_ += off;
+    *baseline_ += off;
+    since_.reset();
+  } else if (end - *since_ >= std::int64_t(rate_) * kSettleUsec / 1000000) {
+    *baseline_ += off;
+    since_.reset();
+  }
 }
 
 TakeMixer::TakeMixer(Format format)
