@@ -45,11 +45,13 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
   }
   // A song opened before the window was on screen opens the devices itself.
   FrmMidiPlayer->OpenDevices();
-  MidiFile1->StartPlayback();
-  HoldForDevice();
   BuildLyricLines();
   FrmMidiPlayer->LoadLyrics(*LyricLines);
   if (FrmMidiPlayer->isHidden()) FrmMidiPlayer->show();
+  // The song's clock runs from here: what takes long is done before.
+  SendOpeningInstruments();
+  MidiFile1->StartPlayback();
+  HoldForDevice();
   FCurrentFile = fileName;
   Timer1->start();
   SetTransport(false, true, true);
@@ -70,15 +72,16 @@ void TFrmMain::HoldForDevice() {
   MidiFile1->StopPlayback();
   FKaraokeWaiting = true;
   FrmMidiPlayer->ShowWaiting(true);
-  if (MidiFile1->PositionMs() == 0) SendOpeningInstruments();
 }
 
 // Choosing an instrument reads its samples, up to a second for the fullest SoundFont's
 // strings: the instrument each channel has at its first note (its last bank and program
-// before it) is sent while the device gets ready, so that it reads them then rather than at
-// the song's first tick. The song sends its choices again when they come due; choosing what a
-// channel has already changes nothing.
+// before it) is sent before the song's clock runs (while the device gets ready, if it does),
+// so that it reads them then rather than at the song's first tick, where the notes due
+// meanwhile would come in a burst. The song sends its choices again when they come due;
+// choosing what a channel has already changes nothing.
 void TFrmMain::SendOpeningInstruments() {
+  if (!FrmMidiPlayer->DeviceOpen) return;
   constexpr std::int32_t kNever = std::numeric_limits<std::int32_t>::max();
   std::array<std::int32_t, 16> firstNote;
   firstNote.fill(kNever);

@@ -241,5 +241,35 @@ TEST_F(KaraokeSoundTest, ASongOpenedAtOnceAfterStartWaitsForTheSynthesizerAndSta
   EXPECT_TRUE(boxes.Boxes().isEmpty());
 }
 
+TEST_F(KaraokeSoundTest, ASongWhoseInstrumentsTakeLongToReadStillStartsAtItsFirstNote) {
+  ModalBoxWatcher boxes;
+  const QString song = dir_.filePath("scale.kar");
+  scale_song::Write(song.toStdString());
+  // The fullest SoundFont, whose strings take near a second to read.
+  const QByteArray small = qgetenv("SONARELLE_SOUNDFONT");
+  qunsetenv("SONARELLE_SOUNDFONT");
+  Start();
+  const TFrmMidiPlayer* lyrics = windows_->FrmMidiPlayer.get();
+  const bool ready = WaitUntil(
+      [&] { return lyrics->MidiOutput1 != nullptr && lyrics->MidiOutput1->Ready(); }, 15000);
+  qputenv("SONARELLE_SOUNDFONT", small);
+  ASSERT_TRUE(ready);
+  monitor_recorder::Recording heard;
+  std::string failure;
+  std::atomic<bool> listened{false};
+  std::atomic<bool> flowing{false};
+  const std::jthread listening([&] {
+    failure = monitor_recorder::Record("speakers.monitor", std::size_t(monitor_recorder::kRate) * 4,
+                                       std::chrono::seconds(10), &heard, &flowing);
+    listened = true;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return flowing || listened; }, 10000));
+  main_->PlayFile(song);
+  ASSERT_TRUE(WaitUntil([&] { return listened.load(); }, 12000));
+  ASSERT_EQ(failure, "");
+  EXPECT_EQ(scale_song::StartsAtItsFirstNote(heard.left, monitor_recorder::kRate), "");
+  EXPECT_TRUE(boxes.Boxes().isEmpty());
+}
+
 }  // namespace
 }  // namespace sonarelle

@@ -30,12 +30,14 @@ TEST(FirstSong, TheWindowShowsBeforeTheSoundFontIsReadAndASongOpenedAtOncePlaysF
   monitor_recorder::Recording heard;
   std::string failure;
   std::atomic<bool> listened{false};
+  std::atomic<bool> flowing{false};
   const std::jthread listening([&] {
     failure =
         monitor_recorder::Record("speakers.monitor", std::size_t(monitor_recorder::kRate) * 20,
-                                 std::chrono::seconds(30), &heard);
+                                 std::chrono::seconds(30), &heard, &flowing);
     listened = true;
   });
+  while (!flowing && !listened) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   desktop.OpenFile(song);
 
   const QStringList events = watch.Events(20000);
