@@ -84,6 +84,7 @@ void TFrmMidiPlayer::LoadLanguage(const TIniSnapshot& texts) {
   const TLanguageSection text(texts, QStringLiteral("FrmMidiPlayer"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
+  Label2->setText(text("label2", Label2->text()));
 }
 
 void TFrmMidiPlayer::OpenSelectedDevice() {
