@@ -16,14 +16,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://sonarelle.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Loaded at run time, so dpkg-shlibdeps cannot see them: the MP3 encoder (dlopen), the media
-# service's GStreamer plugins (playback, demuxers, decoders, the sound server's sink, the MIDI
+# Loaded at run time, so dpkg-shlibdeps cannot see them: the MP3 encoder, the built-in
+# synthesizer's FluidSynth and the online update's curl (dlopen), the media service's
+# GStreamer plugins (playback, demuxers, decoders, the sound server's sink, the MIDI
 # synthesizer element), the built-in synthesizer's General MIDI SoundFont. FluidSynth brings
 # the small TimGM6mb anyway; the fuller FluidR3_GM, which the synthesizer prefers, is
 # recommended, so apt installs it unless told not to.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libmp3lame0, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, \
-gstreamer1.0-plugins-bad, gstreamer1.0-libav, timgm6mb-soundfont | sf2-soundfont-gm")
+    "libmp3lame0, libfluidsynth3, libcurl4, gstreamer1.0-plugins-base, \
+gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-libav, \
+timgm6mb-soundfont | sf2-soundfont-gm")
 # The sound server the program records from and plays to; xdg-utils opens the help.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fluid-soundfont-gm, pulseaudio | pipewire-pulse, xdg-utils")
 include(CPack)

@@ -16,6 +16,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 #include "app/CollapsiblePanel.h"
 #include "app/FileDialogFilter.h"
@@ -190,6 +191,7 @@ void TFrmMain::LinkWindows(TFrmDisplay* display, TFrmMP3info* mp3Info, TFrmWaiti
   FrmTakes = takes;
   AttachThemeManagers(
       {FrmDisplay, FrmMP3info, FrmWaiting, FrmConfig, FrmMidiPlayer, FrmUpdate, FrmTakes});
+  FrmMidiPlayer->OnDeviceReady = [this] { RunGuarded([this] { MidiDeviceReady(); }); };
   connect(FrmWaiting->Timer1, &QTimer::timeout, this,
           [this] { RunGuarded([this] { WaitingTimerTick(); }); });
   // Closing waits for the conversion; this ends it now and keeps the take for the next start.
@@ -371,6 +373,11 @@ void TFrmMain::BuildControls() {
   Timer1->setInterval(1000);
   connect(Timer1, &QTimer::timeout, this, [this] { RunGuarded([this] { Timer1Timer(); }); });
 
+  setFixedSize(kClientWidth, kClientHeight);
+}
+
+void TFrmMain::CreateOpenDialog() {
+  if (OpenDialog1 != nullptr) return;
   OpenDialog1 = new QFileDialog(this);
   OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
   OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
@@ -378,8 +385,6 @@ void TFrmMain::BuildControls() {
   OpenDialog1->setFileMode(QFileDialog::AnyFile);  // a typed name need not exist
   OpenDialog1->setNameFilters(NameFiltersFromPairs(QString::fromLatin1(kOpenFilter)));
   OpenDialog1->setSizeGripEnabled(true);
-
-  setFixedSize(kClientWidth, kClientHeight);
 }
 
 void TFrmMain::Enable(const char* name, bool enabled) {
@@ -423,7 +428,31 @@ void TFrmMain::showEvent(QShowEvent* event) {
   if (shown_) return;
   shown_ = true;
   FormShow();
+  // Showing only asks the window system to map the window; it is on screen at its expose.
+  if (windowHandle() != nullptr) windowHandle()->installEventFilter(this);
   QTimer::singleShot(0, this, [this] { RunGuarded([this] { OfferLeftTakes(); }); });
+}
+
+bool TFrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (!onScreen_ && watched == windowHandle() && event->type() == QEvent::Expose &&
+      windowHandle()->isExposed()) {
+    onScreen_ = true;
+    windowHandle()->removeEventFilter(this);
+    // The expose is painted once it is handled; the moment comes after.
+    QTimer::singleShot(0, this, [this] { WindowOnScreen(); });
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TFrmMain::WindowOnScreen() {
+  // The painted picture reaches the window system before anything else is done.
+  QGuiApplication::sync();
+  if (OnScreen) OnScreen();
+  QTimer::singleShot(0, this, [this] {
+    CreateOpenDialog();
+    CreateSaveDialog();
+    if (FrmMidiPlayer != nullptr) FrmMidiPlayer->OpenDevices();
+  });
 }
 
 void TFrmMain::FormClose() {

@@ -121,6 +121,10 @@ class TFrmMain : public QMainWindow {
   // Offers the takes a program that ended left behind; run once the window shows.
   void OfferLeftTakes();
 
+  // Called once, when the window is on the screen with its first picture drawn. What can
+  // wait for that moment (the file dialogs, the MIDI devices) is made right after.
+  std::function<void()> OnScreen;
+
   // Where the optical drives come from; tests put a folder in place of a disc.
   std::function<QList<OpticalDrive>()> OpticalDriveProvider = OpticalDrives;
 
@@ -136,6 +140,7 @@ class TFrmMain : public QMainWindow {
   std::unique_ptr<TAudioMixer> AudioMixer1;
   // The theme file the SilverXP, GreenXP and BlueStorm skins draw from, shared by every window.
   std::unique_ptr<TsuiFileTheme> suiFileTheme1;
+  // Made once the window is on screen, or when first used before.
   QFileDialog* OpenDialog1 = nullptr;
   QFileDialog* SaveDialog1 = nullptr;
   QStringList FileListBox1;  // names of the disc's track files, without folder
@@ -203,6 +208,8 @@ class TFrmMain : public QMainWindow {
   // Each event of the song as it comes due: channel messages to the device, texts to the
   // lyric colouring.
   void MidiFile1MidiEvent(PMidiEvent event);
+  // The song's clock is halted at its place until the MIDI device is ready.
+  bool FKaraokeWaiting = false;
 
   // Where the Homepage and Support commands lead.
   static const char* const kHomePage;
@@ -211,6 +218,8 @@ class TFrmMain : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // Watches the window's first expose on the screen.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildMenus();
@@ -223,11 +232,19 @@ class TFrmMain : public QMainWindow {
   void Unload();
   void PlayKaraoke(const QString& fileName);
   void StopKaraoke();
+  // Halts the song's clock while the MIDI device gets ready (FrmMainKaraoke.cpp): what it
+  // sent meanwhile would wait and then sound all at once.
+  void HoldForDevice();
+  void SendOpeningInstruments();
+  void MidiDeviceReady();
   void EndOfPlay();
   void MediaPlayer1Notify(TMediaPlayer* Sender);
   void SizeDisplayToVideo();
   void SetDisplayRectToPanel();
   void CreateRecordingComponents();
+  // The file dialogs take long to build; each is made once (FrmMain.cpp, FrmMainRecording.cpp).
+  void CreateOpenDialog();
+  void CreateSaveDialog();
   // Stop recording's second half: asks where the take goes and saves it, or discards it
   // once the singer said so; false when the program ends meanwhile.
   bool SaveStoppedTake();
@@ -268,6 +285,8 @@ class TFrmMain : public QMainWindow {
   void FormCreate();
   // The first show: the language file's texts, then the skin config.ini keeps.
   void FormShow();
+  // The window's first picture is on the screen.
+  void WindowOnScreen();
   void FormClose();
 
   void N11Click();
@@ -318,6 +337,7 @@ class TFrmMain : public QMainWindow {
   int menuHeight_ = 0;
   QList<QWidget*> skinnedWindows_;  // this window and those linked to it
   bool shown_ = false;
+  bool onScreen_ = false;
   std::deque<TConversion> FFailedConversions;  // to be told, from the message loop
 };
 

@@ -1,5 +1,10 @@
 // The main window's KAR songs: opening and playing them on the MIDI player, and the lyric
 // lines coloured as the song reaches them.
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <vector>
+
 #include <QSlider>
 #include <QTimer>
 
@@ -38,10 +43,15 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
     MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtStart));
     throw;
   }
-  MidiFile1->StartPlayback();
+  // A song opened before the window was on screen opens the devices itself.
+  FrmMidiPlayer->OpenDevices();
   BuildLyricLines();
   FrmMidiPlayer->LoadLyrics(*LyricLines);
   if (FrmMidiPlayer->isHidden()) FrmMidiPlayer->show();
+  // The song's clock runs from here: what takes long is done before.
+  SendOpeningInstruments();
+  MidiFile1->StartPlayback();
+  HoldForDevice();
   FCurrentFile = fileName;
   Timer1->start();
   SetTransport(false, true, true);
@@ -50,7 +60,68 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
 
 void TFrmMain::StopKaraoke() {
   MidiFile1->StopPlayback();
+  FKaraokeWaiting = false;
+  FrmMidiPlayer->ShowWaiting(false);
   FrmMidiPlayer->SilenceAll();
+}
+
+// The synthesizer reads its SoundFont for a while after it opened: notes sent meanwhile
+// would wait in it and then sound at once, the song's start lost in a burst.
+void TFrmMain::HoldForDevice() {
+  if (!FrmMidiPlayer->DeviceLoading()) return;
+  MidiFile1->StopPlayback();
+  FKaraokeWaiting = true;
+  FrmMidiPlayer->ShowWaiting(true);
+}
+
+// Choosing an instrument reads its samples, up to a second for the fullest SoundFont's
+// strings: the instrument each channel has at its first note (its last bank and program
+// before it) is sent before the song's clock runs (while the device gets ready, if it does),
+// so that it reads them then rather than at the song's first tick, where the notes due
+// meanwhile would come in a burst. The song sends its choices again when they come due;
+// choosing what a channel has already changes nothing.
+void TFrmMain::SendOpeningInstruments() {
+  if (!FrmMidiPlayer->DeviceOpen) return;
+  constexpr std::int32_t kNever = std::numeric_limits<std::int32_t>::max();
+  std::array<std::int32_t, 16> firstNote;
+  firstNote.fill(kNever);
+  for (const auto& track : MidiFile1->Tracks()) {
+    for (const TMidiEvent& e : track->Events) {
+      if ((e.status & 0xF0) == 0x90 && e.data2 > 0) {
+        firstNote[e.status & 0x0F] = std::min(firstNote[e.status & 0x0F], e.tick);
+      }
+    }
+  }
+  // Per channel: bank select (coarse, fine), then program change.
+  std::array<std::array<const TMidiEvent*, 3>, 16> chosen{};
+  for (const auto& track : MidiFile1->Tracks()) {
+    for (const TMidiEvent& e : track->Events) {
+      const int kind = (e.status & 0xF0) == 0xC0   ? 2
+                       : (e.status & 0xF0) != 0xB0 ? -1
+                       : e.data1 == 0              ? 0
+                       : e.data1 == 32             ? 1
+                                                   : -1;
+      const std::int32_t note = firstNote[e.status & 0x0F];
+      if (kind < 0 || note == kNever || e.tick > note) continue;
+      const TMidiEvent*& last = chosen[e.status & 0x0F][std::size_t(kind)];
+      if (last == nullptr || e.tick >= last->tick) last = &e;
+    }
+  }
+  for (const auto& channel : chosen) {
+    for (const TMidiEvent* e : channel) {
+      if (e != nullptr) FrmMidiPlayer->MidiOutput1->SendShort(e->status, e->data1, e->data2);
+    }
+  }
+}
+
+void TFrmMain::MidiDeviceReady() {
+  if (!FKaraokeWaiting) return;
+  FKaraokeWaiting = false;
+  FrmMidiPlayer->ShowWaiting(false);
+  // Paused meanwhile, the song waits for Play.
+  if (FMediaKind == TMediaKind::mkKaraoke && FPlayState == TPlayState::psPlaying) {
+    MidiFile1->ResumePlayback();
+  }
 }
 
 void TFrmMain::BuildLyricLines() {

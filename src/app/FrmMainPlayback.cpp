@@ -155,6 +155,7 @@ void TFrmMain::ShowTaskbar(bool show) {
 void TFrmMain::N11Click() {
   FDiscMode = false;
   Item(QStringLiteral("MenuVCD"))->setVisible(false);
+  CreateOpenDialog();
   // In the last song's folder, with an empty name field: a name typed there is the whole
   // name, not one added to the last.
   const QString folder =
@@ -180,6 +181,7 @@ void TFrmMain::N21Click() {
   }
   if (FMediaKind == TMediaKind::mkKaraoke) {
     MidiFile1->ResumePlayback();
+    HoldForDevice();
   } else {
     MediaPlayer1->Play();
   }

@@ -180,7 +180,10 @@ void TFrmMain::CreateRecordingComponents() {
 
   MP3Info1 = std::make_unique<TMP3Info>();
   MP3Info1->SetGenreID(12);
+}
 
+void TFrmMain::CreateSaveDialog() {
+  if (SaveDialog1 != nullptr) return;
   SaveDialog1 = new QFileDialog(this);
   SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
   SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);
@@ -348,6 +351,7 @@ void TFrmMain::CheckTakeSpace() {
 }
 
 bool TFrmMain::AskSaveName(const QString& takePath, QString& target) {
+  CreateSaveDialog();
   for (;;) {
     if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty() ||
         FSessionEnding) {

@@ -4,7 +4,6 @@
 #include <memory>
 
 #include <QIcon>
-#include <QTimer>
 
 #include "app/FrmMain.h"
 #include "app/ProgramWindows.h"
@@ -17,15 +16,14 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.sonarelle.Sonarelle-48.png")));
 
   sonarelle::TProgramWindows windows;
-  windows.FrmMain->show();
-
   // The start-up benchmark asks to be told when the main window is on screen.
   if (qEnvironmentVariableIsSet("SONARELLE_STARTUP_PROBE")) {
-    QTimer::singleShot(0, &app, [] {
+    windows.FrmMain->OnScreen = [] {
       std::puts("shown");
       std::fflush(stdout);
       QCoreApplication::exit(0);
-    });
+    };
   }
+  windows.FrmMain->show();
   return app.exec();
 }

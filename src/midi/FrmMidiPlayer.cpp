@@ -18,9 +18,11 @@ constexpr std::uint8_t kAllNotesOff = 123;
 
 }  // namespace
 
+const char* const TFrmMidiPlayer::kWaitingForDevice =
+    "The song starts as soon as the synthesizer has loaded its sounds.";
+
 TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
-    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint),
-      MidiOutput1(std::make_unique<TMidiOutput>(driver)) {
+    : QWidget(nullptr, Qt::Window | Qt::MSWindowsFixedSizeDialogHint), driver_(driver) {
   setObjectName(QStringLiteral("FrmMidiPlayer"));
   setWindowTitle(QStringLiteral("lyric"));
   setFixedSize(kClientWidth, kClientHeight);
@@ -31,6 +33,11 @@ TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
   suiComboBox1 = new QComboBox(this);
   suiComboBox1->setObjectName(QStringLiteral("suiComboBox1"));
   suiComboBox1->setGeometry(232, 32, 169, suiComboBox1->sizeHint().height());
+  Label2 = new QLabel(QString::fromUtf8(kWaitingForDevice), this);
+  Label2->setObjectName(QStringLiteral("Label2"));
+  Label2->setGeometry(6, 8, 569, 20);
+  Label2->setAlignment(Qt::AlignCenter);
+  Label2->hide();
   RichEdit1 = new QTextEdit(this);
   RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
   RichEdit1->setGeometry(6, 64, 569, 489);
@@ -41,7 +48,19 @@ TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
   font.setPixelSize(13);
   RichEdit1->setFont(font);
 
-  // A device that fails to answer is reported, and the program starts all the same.
+  connect(suiComboBox1, &QComboBox::activated, this,
+          [this] { RunGuarded([this] { suiComboBox1Change(); }); });
+}
+
+TFrmMidiPlayer::~TFrmMidiPlayer() = default;
+
+void TFrmMidiPlayer::OpenDevices() {
+  if (MidiOutput1 != nullptr) return;
+  MidiOutput1 = std::make_unique<TMidiOutput>(driver_);
+  MidiOutput1->OnReady = [this](TMidiOutput*) {
+    if (OnDeviceReady) OnDeviceReady();
+  };
+  // A device that fails to answer is reported, and the program goes on all the same.
   RunGuarded([this] {
     for (int id = 0; id < MidiOutput1->NumDevs(); ++id) {
       MidiOutput1->SetDeviceID(id);
@@ -51,16 +70,21 @@ TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
     DeviceOpen = false;
     OpenSelectedDevice();
   });
-  connect(suiComboBox1, &QComboBox::activated, this,
-          [this] { RunGuarded([this] { suiComboBox1Change(); }); });
 }
 
-TFrmMidiPlayer::~TFrmMidiPlayer() = default;
+bool TFrmMidiPlayer::DeviceLoading() const {
+  return DeviceOpen && !MidiOutput1->Ready();
+}
+
+void TFrmMidiPlayer::ShowWaiting(bool waiting) {
+  Label2->setVisible(waiting);
+}
 
 void TFrmMidiPlayer::LoadLanguage(const TIniSnapshot& texts) {
   const TLanguageSection text(texts, QStringLiteral("FrmMidiPlayer"));
   setWindowTitle(text("caption", windowTitle()));
   Label1->setText(text("label1", Label1->text()));
+  Label2->setText(text("label2", Label2->text()));
 }
 
 void TFrmMidiPlayer::OpenSelectedDevice() {
@@ -84,7 +108,8 @@ void TFrmMidiPlayer::suiComboBox1Change() {
 // All Notes Off rather than mono mode: it silences the same notes and leaves every channel
 // able to play chords in the next song.
 void TFrmMidiPlayer::SilenceAll() {
-  if (!DeviceOpen) return;
+  // Nothing sounds before the device is ready, and sending would wait for it.
+  if (!DeviceOpen || DeviceLoading()) return;
   TMyMidiEvent event;
   for (std::uint8_t channel = 0; channel < 16; ++channel) {
     event.StatusByte = kControlChange + channel;

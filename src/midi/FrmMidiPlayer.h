@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QStringList>
@@ -24,9 +25,25 @@ class TFrmMidiPlayer : public QWidget {
   static constexpr int kClientWidth = 583;
   static constexpr int kClientHeight = 562;
 
-  // Lists the output devices and opens the first.
+  // Shown while a song waits for the synthesizer to load its SoundFont.
+  static const char* const kWaitingForDevice;
+
+  // Builds the window; OpenDevices lists the output devices of `driver`, which must outlive
+  // the window.
   explicit TFrmMidiPlayer(MidiOutDriver& driver = SystemMidiOutDriver());
   ~TFrmMidiPlayer() override;
+
+  // Lists the output devices and opens the first, once; later calls do nothing. Scanning the
+  // ports and loading the synthesizer take long: the program calls it once its main window
+  // is on screen, or sooner when a song needs the device.
+  void OpenDevices();
+  // The device is open but does not sound yet (the synthesizer reads its SoundFont); what it
+  // is sent meanwhile waits for it. OnDeviceReady follows.
+  bool DeviceLoading() const;
+  // Called once the opened device sounds what it is sent.
+  std::function<void()> OnDeviceReady;
+  // Says in the window that the song waits for the device, or no longer.
+  void ShowWaiting(bool waiting);
 
   // Takes the caption and label from the window's section of the language file.
   void LoadLanguage(const TIniSnapshot& texts);
@@ -44,13 +61,16 @@ class TFrmMidiPlayer : public QWidget {
   void ColourLyrics(int chars);
 
   QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;  // kWaitingForDevice while a song waits
   QComboBox* suiComboBox1 = nullptr;
   QTextEdit* RichEdit1 = nullptr;
-  std::unique_ptr<TMidiOutput> MidiOutput1;
+  std::unique_ptr<TMidiOutput> MidiOutput1;  // made by OpenDevices
   bool DeviceOpen = false;
 
  private:
   void suiComboBox1Change();
+
+  MidiOutDriver& driver_;
 
   int coloured_ = 0;  // document positions already coloured since the lyrics were loaded
 };

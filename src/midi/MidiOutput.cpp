@@ -99,9 +99,9 @@ bool TMidiOutput::OpenDevice() {
       ctl_->window = window_.get();
     }
     TMidiCtlInfo* ctl = ctl_.get();
-    // Runs on a driver thread: only hands the completion to the window.
+    // Runs on a driver thread: only hands the notification to the window.
     const MidiOutNotify notify = [ctl](unsigned msg, MidiOutHandle handle, MidiOutHeader* header) {
-      if (msg == MM_MOM_DONE) {
+      if (msg == MM_MOM_OPEN || msg == MM_MOM_DONE) {
         ctl->window->PostMessage(msg, handle, reinterpret_cast<std::intptr_t>(header));
       }
     };
@@ -113,6 +113,7 @@ bool TMidiOutput::OpenDevice() {
     }
     handle_ = handle;
     open_ = true;
+    ready_ = false;
     return true;
   } catch (const std::exception&) {
     ctl_.reset();
@@ -125,6 +126,7 @@ bool TMidiOutput::CloseDevice() {
   const MidiOutHandle handle = handle_;
   handle_ = 0;
   open_ = false;
+  ready_ = false;
   if (!wasOpen) {
     return false;
   }
@@ -180,6 +182,17 @@ void TMidiOutput::SendLong(const std::uint8_t* data, int length) {
 }
 
 void TMidiOutput::WindowMessage(unsigned msg, std::uintptr_t wParam, std::intptr_t lParam) {
+  if (msg == MM_MOM_OPEN) {
+    // One of a device closed since is stale: handles are never reused.
+    if (!open_ || ready_ || static_cast<MidiOutHandle>(wParam) != handle_) {
+      return;
+    }
+    ready_ = true;
+    if (OnReady) {
+      OnReady(this);
+    }
+    return;
+  }
   if (msg != MM_MOM_DONE) {
     return;
   }

@@ -49,6 +49,9 @@ class TMidiOutput {
   // Devices counted at construction.
   int NumDevs() const { return numDevs_; }
   bool IsOpen() const { return open_; }
+  // Open and sounding what it is sent at once: the synthesizer is not until its SoundFont is
+  // read, and plays what it was sent before only then.
+  bool Ready() const { return open_ && ready_; }
   // The driver's result of the last open, close or send.
   MMRESULT LastResult() const { return lastResult_; }
 
@@ -62,6 +65,8 @@ class TMidiOutput {
 
   // Called when the device is done with a long message, on the owner's thread.
   std::function<void(TMidiOutput* Sender)> Onmidioutput;
+  // Called once the open device has become Ready, on the owner's thread.
+  std::function<void(TMidiOutput* Sender)> OnReady;
 
   // Never raises: false when the device cannot be opened (missing, in use, no server).
   virtual bool OpenDevice();
@@ -87,6 +92,7 @@ class TMidiOutput {
   MidiOutCaps caps_;
   MidiOutHandle handle_ = 0;
   bool open_ = false;
+  bool ready_ = false;
   MMRESULT lastResult_ = MMSYSERR_NOERROR;
 };
 

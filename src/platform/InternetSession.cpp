@@ -2,16 +2,18 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <netinet/in.h>
 
 #include <QUrl>
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <utility>
+
+#include "platform/LibrarySymbol.h"
 
 namespace sonarelle {
 
@@ -24,9 +26,49 @@ constexpr size_t kBlock = 4096;
 constexpr unsigned kRouteUp = 0x0001;
 constexpr unsigned kRouteReject = 0x0200;
 
-void InitialiseOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// The entry points of curl the sessions use. The library is opened with the first session,
+// not with the program: it and the libraries it brings slow the program's start.
+struct CurlApi {
+  decltype(&::curl_global_init) globalInit = nullptr;
+  decltype(&::curl_easy_init) init = nullptr;
+  decltype(&::curl_easy_cleanup) cleanup = nullptr;
+  decltype(&::curl_easy_reset) reset = nullptr;
+  decltype(&::curl_easy_setopt) setopt = nullptr;
+  decltype(&::curl_easy_perform) perform = nullptr;
+  decltype(&::curl_easy_getinfo) getinfo = nullptr;
+  decltype(&::curl_easy_strerror) errorText = nullptr;
+  decltype(&::curl_slist_append) slistAppend = nullptr;
+  decltype(&::curl_slist_free_all) slistFreeAll = nullptr;
+};
+
+// curl, opened and initialised on the first call and kept until the process ends; null when
+// it is missing or lacks an entry point.
+const CurlApi* LoadCurl() {
+  static const CurlApi* const api = []() -> const CurlApi* {
+    void* library = dlopen(SONARELLE_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return nullptr;
+    static CurlApi bound;
+    const auto bind = [library](const char* symbol, auto& target) {
+      return BindSymbol(library, symbol, target);
+    };
+    if (!(bind("curl_global_init", bound.globalInit) && bind("curl_easy_init", bound.init) &&
+          bind("curl_easy_cleanup", bound.cleanup) && bind("curl_easy_reset", bound.reset) &&
+          bind("curl_easy_setopt", bound.setopt) && bind("curl_easy_perform", bound.perform) &&
+          bind("curl_easy_getinfo", bound.getinfo) && bind("curl_easy_strerror", bound.errorText) &&
+          bind("curl_slist_append", bound.slistAppend) &&
+          bind("curl_slist_free_all", bound.slistFreeAll)) ||
+        bound.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      dlclose(library);
+      return nullptr;
+    }
+    return &bound;
+  }();
+  return api;
+}
+
+// The loaded library: only used where a session holds a handle of it.
+const CurlApi& Curl() {
+  return *LoadCurl();
 }
 
 // What one transfer saw, shared with the callbacks that curl calls during curl_easy_perform.
@@ -44,14 +86,14 @@ struct Transfer {
 
   void ReadTotal() {
     curl_off_t length = -1;
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    Curl().getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     total = length > 0 ? static_cast<qint64>(length) : 0;
   }
 };
 
 long ResponseCode(CURL* curl) {
   long code = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
+  Curl().getinfo(curl, CURLINFO_RESPONSE_CODE, &code);
   return code;
 }
 
@@ -159,61 +201,61 @@ struct InternetSession::Impl {
 
   // Readies the handle for one transfer of `url`; the connections stay cached in the handle.
   void Prepare(const QString& url, Transfer* t) {
-    curl_easy_reset(curl);
+    Curl().reset(curl);
     errorBuffer[0] = '\0';
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
+    Curl().setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
     // Signals are not ours to take on a worker thread.
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    Curl().setopt(curl, CURLOPT_NOSIGNAL, 1L);
     // Spaces and other characters the URL syntax forbids are escaped, as browsers do.
     const QUrl parsed(url, QUrl::TolerantMode);
     const QByteArray encoded = parsed.isValid() ? parsed.toEncoded() : url.toUtf8();
-    curl_easy_setopt(curl, CURLOPT_URL, encoded.constData());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
+    Curl().setopt(curl, CURLOPT_URL, encoded.constData());
+    Curl().setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https,ftp");
     // A redirect never leads to FTP, where the login would go along.
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
+    Curl().setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    Curl().setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    Curl().setopt(curl, CURLOPT_MAXREDIRS, 20L);
     if (!settings.Agent.isEmpty())
-      curl_easy_setopt(curl, CURLOPT_USERAGENT, settings.Agent.toUtf8().constData());
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+      Curl().setopt(curl, CURLOPT_USERAGENT, settings.Agent.toUtf8().constData());
+    Curl().setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
     // A server that stops sending for a minute ends the transfer instead of hanging the run.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    Curl().setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    Curl().setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
     if (!settings.CaBundle.isEmpty())
-      curl_easy_setopt(curl, CURLOPT_CAINFO, settings.CaBundle.toUtf8().constData());
+      Curl().setopt(curl, CURLOPT_CAINFO, settings.CaBundle.toUtf8().constData());
     if (!settings.Proxy.isEmpty()) {
-      curl_easy_setopt(curl, CURLOPT_PROXY, settings.Proxy.toUtf8().constData());
+      Curl().setopt(curl, CURLOPT_PROXY, settings.Proxy.toUtf8().constData());
       // A proxy set by the user serves every host, whatever no_proxy says.
-      curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
+      Curl().setopt(curl, CURLOPT_NOPROXY, "");
     }
     if (!settings.ProxyUserID.isEmpty()) {
       // Also applies to a proxy from the environment; curl sends these to the proxy only.
-      curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, settings.ProxyUserID.toUtf8().constData());
-      curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, settings.ProxyPassword.toUtf8().constData());
-      curl_easy_setopt(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+      Curl().setopt(curl, CURLOPT_PROXYUSERNAME, settings.ProxyUserID.toUtf8().constData());
+      Curl().setopt(curl, CURLOPT_PROXYPASSWORD, settings.ProxyPassword.toUtf8().constData());
+      Curl().setopt(curl, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
     }
     const QString scheme = parsed.scheme().toLower();
     t->curl = curl;
     t->http = scheme == QLatin1String("http") || scheme == QLatin1String("https");
     if (t->http) {
-      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-      if (!settings.KeepAlive) curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+      Curl().setopt(curl, CURLOPT_HTTPHEADER, headers);
+      if (!settings.KeepAlive) Curl().setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     } else if (scheme == QLatin1String("ftp")) {
       if (!settings.UserID.isEmpty() && !settings.Password.isEmpty()) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, settings.UserID.toUtf8().constData());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, settings.Password.toUtf8().constData());
+        Curl().setopt(curl, CURLOPT_USERNAME, settings.UserID.toUtf8().constData());
+        Curl().setopt(curl, CURLOPT_PASSWORD, settings.Password.toUtf8().constData());
       }
       // "-": the data connection comes back to this machine's address of the control one.
-      if (!settings.FTPPassive) curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");
+      if (!settings.FTPPassive) Curl().setopt(curl, CURLOPT_FTPPORT, "-");
     }
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, t);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, t);
+    Curl().setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
+    Curl().setopt(curl, CURLOPT_WRITEDATA, t);
+    Curl().setopt(curl, CURLOPT_HEADERFUNCTION, OnHeader);
+    Curl().setopt(curl, CURLOPT_HEADERDATA, t);
   }
 
   TransferResult Perform(Transfer* t) {
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = Curl().perform(curl);
     TransferResult r;
     r.status = ResponseCode(curl);
     r.received = t->received;
@@ -221,7 +263,7 @@ struct InternetSession::Impl {
     r.total = t->total;
     using O = TransferResult::Outcome;
     long connectCode = 0;
-    curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    Curl().getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectCode);
     if (t->http && (t->refused || r.status > 299 || (code != CURLE_OK && connectCode > 299))) {
       // The server (or the proxy refusing its tunnel) answered with a status, not the file.
       if (r.status <= 299) r.status = connectCode;
@@ -232,7 +274,7 @@ struct InternetSession::Impl {
     if (code != CURLE_OK) {
       r.errorCode = static_cast<int>(code);
       r.errorText =
-          QString::fromUtf8(errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code));
+          QString::fromUtf8(errorBuffer[0] != '\0' ? errorBuffer : Curl().errorText(code));
     }
     if (t->cancelled) {
       r.outcome = O::Cancelled;
@@ -257,21 +299,23 @@ struct InternetSession::Impl {
 };
 
 InternetSession::InternetSession(InternetSettings settings) : d_(std::make_unique<Impl>()) {
-  InitialiseOnce();
   d_->settings = std::move(settings);
-  d_->curl = curl_easy_init();
+  // Without the library every transfer fails, as without a handle.
+  if (LoadCurl() == nullptr) return;
+  d_->curl = Curl().init();
   for (const char* header : {"Cache-Control: no-cache", "Pragma: no-cache", "Expect:"}) {
-    d_->headers = curl_slist_append(d_->headers, header);
-    d_->postHeaders = curl_slist_append(d_->postHeaders, header);
+    d_->headers = Curl().slistAppend(d_->headers, header);
+    d_->postHeaders = Curl().slistAppend(d_->postHeaders, header);
   }
   d_->postHeaders =
-      curl_slist_append(d_->postHeaders, "Content-Type: application/x-www-form-urlencoded");
+      Curl().slistAppend(d_->postHeaders, "Content-Type: application/x-www-form-urlencoded");
 }
 
 InternetSession::~InternetSession() {
-  curl_easy_cleanup(d_->curl);
-  curl_slist_free_all(d_->headers);
-  curl_slist_free_all(d_->postHeaders);
+  if (LoadCurl() == nullptr) return;
+  Curl().cleanup(d_->curl);
+  Curl().slistFreeAll(d_->headers);
+  Curl().slistFreeAll(d_->postHeaders);
 }
 
 TransferResult InternetSession::Fetch(const QString& url,
@@ -299,7 +343,7 @@ TransferResult InternetSession::ConnectFtp(const QString& host, int port) {
   url.setPath(QStringLiteral("/"));
   d_->Prepare(url.toString(), &t);
   // Log in and stop there; the control connection stays for the fetches that follow.
-  curl_easy_setopt(d_->curl, CURLOPT_NOBODY, 1L);
+  Curl().setopt(d_->curl, CURLOPT_NOBODY, 1L);
   return d_->Perform(&t);
 }
 
@@ -315,9 +359,9 @@ TransferResult InternetSession::Post(const QString& url, const QByteArray& body,
   t.write = &write;
   t.cancel = &cancel;
   d_->Prepare(url, &t);
-  curl_easy_setopt(d_->curl, CURLOPT_HTTPHEADER, d_->postHeaders);
-  curl_easy_setopt(d_->curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(d_->curl, CURLOPT_POSTFIELDS, body.constData());
+  Curl().setopt(d_->curl, CURLOPT_HTTPHEADER, d_->postHeaders);
+  Curl().setopt(d_->curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  Curl().setopt(d_->curl, CURLOPT_POSTFIELDS, body.constData());
   return d_->Perform(&t);
 }
 

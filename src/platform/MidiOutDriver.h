@@ -17,12 +17,16 @@ inline constexpr MMRESULT MIDIERR_NODEVICE = 68;
 inline constexpr MMRESULT MIDIERR_NOSOUNDFONT = 80;
 // The SoundFont was found but could not be loaded.
 inline constexpr MMRESULT MIDIERR_BADSOUNDFONT = 81;
+// The synthesizer's library cannot be loaded.
+inline constexpr MMRESULT MIDIERR_NOSYNTHESIZER = 82;
 // Codes from these values on carry a sound server error number, or an ALSA sequencer errno,
 // as (code - base).
 inline constexpr MMRESULT kMidiOutServerErrorBase = 1000;
 inline constexpr MMRESULT kMidiOutSequencerErrorBase = 2000;
 
-// The one notification of an open device: a long message is done with its header.
+// The notifications of an open device: it has become ready to sound (once after each open),
+// and a long message is done with its header.
+inline constexpr unsigned MM_MOM_OPEN = 0x3C7;
 inline constexpr unsigned MM_MOM_DONE = 0x3C9;
 
 // Device -1: the mapper, which plays on the default device (device 0).
@@ -60,9 +64,12 @@ struct MidiOutHeader {
   void* user = nullptr;     // the caller's
 };
 
-// Device notifications. MM_MOM_DONE (with the header of a long message the device is done
-// with) comes on a thread of the driver, never inside the send; the receiver must only hand
-// it on, never call the driver. None comes after Close has returned.
+// Device notifications, on a thread of the driver, never inside a call of the owner's; the
+// receiver must only hand them on, never call the driver. None comes after Close has
+// returned. MM_MOM_OPEN (no header) comes once after each open, when the device sounds what
+// it is sent: at once for a port, after its SoundFont is read for the synthesizer; what was
+// sent before it is played, in order, just before it. MM_MOM_DONE comes with the header of a
+// long message the device is done with.
 using MidiOutNotify =
     std::function<void(unsigned msg, MidiOutHandle handle, MidiOutHeader* header)>;
 

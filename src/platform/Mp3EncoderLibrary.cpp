@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+#include "platform/LibrarySymbol.h"
+
 namespace sonarelle {
 
 namespace {
@@ -50,30 +52,23 @@ Binding& TheBinding() {
   return binding;
 }
 
-template <class Fn>
-bool Bind(void* handle, const char* symbol, Fn& target) {
-  target = reinterpret_cast<Fn>(dlsym(handle, symbol));
-  return target != nullptr;
-}
-
 bool BindAll(void* handle, LameApi& api) {
-  return Bind(handle, "lame_init", api.init) && Bind(handle, "lame_close", api.close) &&
-         Bind(handle, "lame_set_in_samplerate", api.setInRate) &&
-         Bind(handle, "lame_set_out_samplerate", api.setOutRate) &&
-         Bind(handle, "lame_set_num_channels", api.setChannels) &&
-         Bind(handle, "lame_set_mode", api.setMode) &&
-         Bind(handle, "lame_set_brate", api.setBitrate) &&
-         Bind(handle, "lame_set_VBR", api.setVbr) &&
-         Bind(handle, "lame_set_error_protection", api.setCrc) &&
-         Bind(handle, "lame_set_extension", api.setPrivate) &&
-         Bind(handle, "lame_set_copyright", api.setCopyright) &&
-         Bind(handle, "lame_set_original", api.setOriginal) &&
-         Bind(handle, "lame_set_bWriteVbrTag", api.setVbrTag) &&
-         Bind(handle, "lame_init_params", api.initParams) &&
-         Bind(handle, "lame_get_framesize", api.frameSize) &&
-         Bind(handle, "lame_encode_buffer", api.encode) &&
-         Bind(handle, "lame_encode_buffer_interleaved", api.encodeInterleaved) &&
-         Bind(handle, "lame_encode_flush", api.flush);
+  const auto Bind = [handle](const char* symbol, auto& target) {
+    return BindSymbol(handle, symbol, target);
+  };
+  return Bind("lame_init", api.init) && Bind("lame_close", api.close) &&
+         Bind("lame_set_in_samplerate", api.setInRate) &&
+         Bind("lame_set_out_samplerate", api.setOutRate) &&
+         Bind("lame_set_num_channels", api.setChannels) && Bind("lame_set_mode", api.setMode) &&
+         Bind("lame_set_brate", api.setBitrate) && Bind("lame_set_VBR", api.setVbr) &&
+         Bind("lame_set_error_protection", api.setCrc) &&
+         Bind("lame_set_extension", api.setPrivate) &&
+         Bind("lame_set_copyright", api.setCopyright) &&
+         Bind("lame_set_original", api.setOriginal) &&
+         Bind("lame_set_bWriteVbrTag", api.setVbrTag) && Bind("lame_init_params", api.initParams) &&
+         Bind("lame_get_framesize", api.frameSize) && Bind("lame_encode_buffer", api.encode) &&
+         Bind("lame_encode_buffer_interleaved", api.encodeInterleaved) &&
+         Bind("lame_encode_flush", api.flush);
 }
 
 void Unload(Binding& binding) {

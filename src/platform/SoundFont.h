@@ -10,4 +10,8 @@ namespace sonarelle {
 // the first of `candidates` that is installed; empty when there is none.
 QString ChooseSoundFont(std::initializer_list<const char*> candidates);
 
+// The SoundFont the built-in synthesizer plays with: SONARELLE_SOUNDFONT, else the fullest
+// General MIDI SoundFont installed; empty when there is none.
+QString SynthesizerSoundFont();
+
 }  // namespace sonarelle

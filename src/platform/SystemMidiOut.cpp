@@ -1,6 +1,7 @@
 // The system's MIDI output: device 0 is a General MIDI synthesizer on FluidSynth playing
 // through the sound server, the further devices are the ALSA sequencer's writable ports.
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #include <fluidsynth.h>
 #include <pulse/pulseaudio.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,6 +23,7 @@
 #include <QFile>
 #include <QTimer>
 
+#include "platform/LibrarySymbol.h"
 #include "platform/MidiOutDriver.h"
 #include "platform/PulseMainloop.h"
 #include "platform/SoundFont.h"
@@ -43,6 +46,76 @@ constexpr int kPeriods = 8;
 constexpr std::uint32_t kDefaultRate = 44100;
 constexpr auto kIdleStop = std::chrono::seconds(5);
 constexpr auto kWakeRetry = std::chrono::seconds(2);
+
+// The entry points of FluidSynth the synthesizer uses. The library is opened when the
+// synthesizer first opens, not with the program: it and the libraries it brings take a tenth
+// of the program's start to load.
+struct FluidApi {
+  decltype(&::new_fluid_settings) newSettings = nullptr;
+  decltype(&::delete_fluid_settings) deleteSettings = nullptr;
+  decltype(&::fluid_settings_setint) setInt = nullptr;
+  decltype(&::fluid_settings_setnum) setNum = nullptr;
+  decltype(&::fluid_settings_setstr) setStr = nullptr;
+  decltype(&::new_fluid_synth) newSynth = nullptr;
+  decltype(&::delete_fluid_synth) deleteSynth = nullptr;
+  decltype(&::new_fluid_audio_driver) newAudioDriver = nullptr;
+  decltype(&::delete_fluid_audio_driver) deleteAudioDriver = nullptr;
+  decltype(&::fluid_synth_sfload) sfload = nullptr;
+  decltype(&::fluid_synth_noteon) noteOn = nullptr;
+  decltype(&::fluid_synth_noteoff) noteOff = nullptr;
+  decltype(&::fluid_synth_key_pressure) keyPressure = nullptr;
+  decltype(&::fluid_synth_cc) cc = nullptr;
+  decltype(&::fluid_synth_program_change) programChange = nullptr;
+  decltype(&::fluid_synth_channel_pressure) channelPressure = nullptr;
+  decltype(&::fluid_synth_pitch_bend) pitchBend = nullptr;
+  decltype(&::fluid_synth_system_reset) systemReset = nullptr;
+  decltype(&::fluid_synth_sysex) sysex = nullptr;
+  decltype(&::fluid_synth_get_active_voice_count) activeVoices = nullptr;
+  decltype(&::fluid_set_log_function) setLogFunction = nullptr;
+};
+
+// FluidSynth, opened on the first call and kept until the process ends (its threads may run
+// until then); null when it is missing or lacks an entry point.
+const FluidApi* Fluid() {
+  static const FluidApi* const api = []() -> const FluidApi* {
+    void* library = dlopen(SONARELLE_FLUIDSYNTH_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      return nullptr;
+    }
+    static FluidApi bound;
+    const auto bind = [library](const char* symbol, auto& target) {
+      return BindSymbol(library, symbol, target);
+    };
+    if (!(bind("new_fluid_settings", bound.newSettings) &&
+          bind("delete_fluid_settings", bound.deleteSettings) &&
+          bind("fluid_settings_setint", bound.setInt) &&
+          bind("fluid_settings_setnum", bound.setNum) &&
+          bind("fluid_settings_setstr", bound.setStr) && bind("new_fluid_synth", bound.newSynth) &&
+          bind("delete_fluid_synth", bound.deleteSynth) &&
+          bind("new_fluid_audio_driver", bound.newAudioDriver) &&
+          bind("delete_fluid_audio_driver", bound.deleteAudioDriver) &&
+          bind("fluid_synth_sfload", bound.sfload) && bind("fluid_synth_noteon", bound.noteOn) &&
+          bind("fluid_synth_noteoff", bound.noteOff) &&
+          bind("fluid_synth_key_pressure", bound.keyPressure) && bind("fluid_synth_cc", bound.cc) &&
+          bind("fluid_synth_program_change", bound.programChange) &&
+          bind("fluid_synth_channel_pressure", bound.channelPressure) &&
+          bind("fluid_synth_pitch_bend", bound.pitchBend) &&
+          bind("fluid_synth_system_reset", bound.systemReset) &&
+          bind("fluid_synth_sysex", bound.sysex) &&
+          bind("fluid_synth_get_active_voice_count", bound.activeVoices) &&
+          bind("fluid_set_log_function", bound.setLogFunction))) {
+      dlclose(library);
+      return nullptr;
+    }
+    // FluidSynth announces its audio driver at every open and warns for every note a busy
+    // song finds no voice for; errors still show.
+    for (const int level : {FLUID_WARN, FLUID_INFO, FLUID_DBG}) {
+      bound.setLogFunction(level, nullptr, nullptr);
+    }
+    return &bound;
+  }();
+  return api;
+}
 
 MMRESULT ServerError(int error) {
   return kMidiOutServerErrorBase + static_cast<MMRESULT>(error > 0 ? error : PA_ERR_UNKNOWN);
@@ -139,53 +212,55 @@ class Device {
 
 class SynthDevice final : public Device {
  public:
-  static MMRESULT Open(std::unique_ptr<Device>& device) {
-    // The fullest first: samples are loaded as programs need them, so its size costs little.
-    const QString path = ChooseSoundFont(
-        {"/usr/share/sounds/sf2/MuseScore_General_Full.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-         "/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/TimGM6mb.sf2"});
+  // `ready` is called on the loader's thread once the SoundFont is read (or failed to be).
+  static MMRESULT Open(std::unique_ptr<Device>& device, std::function<void()> ready) {
+    const QString path = SynthesizerSoundFont();
     if (path.isEmpty()) {
       return MIDIERR_NOSOUNDFONT;
+    }
+    const FluidApi* fluid = Fluid();
+    if (fluid == nullptr) {
+      return MIDIERR_NOSYNTHESIZER;
     }
     std::uint32_t rate = 0;
     const MMRESULT probe = ProbeServer(rate);
     if (probe != MMSYSERR_NOERROR) {
       return probe;
     }
-    auto synth = std::make_unique<SynthDevice>();
-    synth->settings_.reset(new_fluid_settings());
+    auto synth = std::make_unique<SynthDevice>(*fluid);
+    synth->settings_.reset(fluid->newSettings());
     fluid_settings_t* settings = synth->settings_.get();
     if (settings == nullptr) {
       return MMSYSERR_NOMEM;
     }
-    fluid_settings_setnum(settings, "synth.sample-rate", rate);
-    fluid_settings_setint(settings, "synth.polyphony", kPolyphony);
+    fluid->setNum(settings, "synth.sample-rate", rate);
+    fluid->setInt(settings, "synth.polyphony", kPolyphony);
     // Samples are read when a program first needs them: a large SoundFont opens at once and
     // holds only the instruments the song plays.
-    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-    fluid_settings_setint(settings, "synth.lock-memory", 0);
-    fluid_settings_setstr(settings, "audio.driver", "pulseaudio");
-    fluid_settings_setint(settings, "audio.period-size", kPeriodSize);
-    fluid_settings_setint(settings, "audio.periods", kPeriods);
-    synth->synth_.reset(new_fluid_synth(settings));
+    fluid->setInt(settings, "synth.dynamic-sample-loading", 1);
+    fluid->setInt(settings, "synth.lock-memory", 0);
+    fluid->setStr(settings, "audio.driver", "pulseaudio");
+    fluid->setInt(settings, "audio.period-size", kPeriodSize);
+    fluid->setInt(settings, "audio.periods", kPeriods);
+    synth->synth_.reset(fluid->newSynth(settings));
     if (synth->synth_ == nullptr) {
       return MMSYSERR_NOMEM;
     }
     if (!IsSoundFont(path)) {
       return MIDIERR_BADSOUNDFONT;
     }
-    synth->audio_.reset(new_fluid_audio_driver(settings, synth->synth_.get()));
+    synth->audio_.reset(fluid->newAudioDriver(settings, synth->synth_.get()));
     if (synth->audio_ == nullptr) {
       return MMSYSERR_NODRIVER;
     }
-    // The device opens at the program's start, and reading the largest SoundFont's directory
-    // takes a third of a second: it is read beside the start, and the first message waits
-    // for it.
-    synth->loader_ = std::thread([loading = synth->synth_.get(), file = path.toLocal8Bit()] {
-      if (fluid_synth_sfload(loading, file.constData(), 1) == FLUID_FAILED) {
-        std::fprintf(stderr, "The General MIDI SoundFont %s cannot be read.\n", file.constData());
-      }
-    });
+    // Reading the largest SoundFont's directory takes half a second: it is read on a thread
+    // of its own, which then plays what was sent meanwhile and tells the owner.
+    synth->loading_ = true;
+    synth->loader_ =
+        std::thread([device = synth.get(), file = path.toLocal8Bit(), ready = std::move(ready)] {
+          device->Load(file);
+          ready();
+        });
     synth->idle_.start();
     device = std::move(synth);
     return MMSYSERR_NOERROR;
@@ -197,14 +272,13 @@ class SynthDevice final : public Device {
     }
   }
 
-  SynthDevice() {
+  explicit SynthDevice(const FluidApi& fluid) : fluid_(fluid) {
     idle_.setSingleShot(true);
     idle_.setInterval(kIdleStop);
     QObject::connect(&idle_, &QTimer::timeout, [this] { Rest(); });
   }
 
   MMRESULT Short(std::uint32_t message) override {
-    Wake();
     std::uint8_t status = message & 0xFF;
     int data1 = static_cast<int>((message >> 8) & 0x7F);
     int data2 = static_cast<int>((message >> 16) & 0x7F);
@@ -221,54 +295,107 @@ class SynthDevice final : public Device {
     } else if (status < 0xF8) {
       runningStatus_ = 0;
     }
+    const auto play = [this, status, data1, data2] { Play(status, data1, data2); };
+    if (!Later(play)) {
+      Wake();
+      play();
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+  MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) override {
+    // The synthesizer takes the bytes between F0 and F7.
+    const auto play = [this,
+                       bytes = std::string(reinterpret_cast<const char*>(data + 1), length - 2)] {
+      fluid_.sysex(synth_.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
+                   nullptr, 0);
+    };
+    if (!Later(play)) {
+      Wake();
+      play();
+    }
+    return MMSYSERR_NOERROR;
+  }
+
+ private:
+  // On the loader's thread: reads the SoundFont, then plays what the owner sent meanwhile,
+  // in order, until nothing waits.
+  void Load(const QByteArray& file) {
+    if (fluid_.sfload(synth_.get(), file.constData(), 1) == FLUID_FAILED) {
+      std::fprintf(stderr, "The General MIDI SoundFont %s cannot be read.\n", file.constData());
+    }
+    for (;;) {
+      std::function<void()> next;
+      {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (waiting_.empty()) {
+          loading_ = false;
+          return;
+        }
+        next = std::move(waiting_.front());
+        waiting_.pop_front();
+      }
+      next();
+    }
+  }
+
+  // While the SoundFont is read, a message waits for the loader instead of the owner: a song
+  // can choose its instruments meanwhile (their samples are read then too) without the
+  // window standing still. False once the loader is done.
+  bool Later(std::function<void()> play) {
+    const std::lock_guard<std::mutex> guard(lock_);
+    if (!loading_) {
+      return false;
+    }
+    waiting_.push_back(std::move(play));
+    idle_.start();
+    return true;
+  }
+
+  bool Loading() {
+    const std::lock_guard<std::mutex> guard(lock_);
+    return loading_;
+  }
+
+  void Play(std::uint8_t status, int data1, int data2) {
     fluid_synth_t* synth = synth_.get();
     const int channel = status & 0x0F;
     // The synthesizer's own refusals (a program the SoundFont lacks) are not failures of the
     // device: the message was delivered.
     switch (status & 0xF0) {
       case 0x80:
-        fluid_synth_noteoff(synth, channel, data1);
+        fluid_.noteOff(synth, channel, data1);
         break;
       case 0x90:
         if (data2 == 0) {
-          fluid_synth_noteoff(synth, channel, data1);
+          fluid_.noteOff(synth, channel, data1);
         } else {
-          fluid_synth_noteon(synth, channel, data1, data2);
+          fluid_.noteOn(synth, channel, data1, data2);
         }
         break;
       case 0xA0:
-        fluid_synth_key_pressure(synth, channel, data1, data2);
+        fluid_.keyPressure(synth, channel, data1, data2);
         break;
       case 0xB0:
-        fluid_synth_cc(synth, channel, data1, data2);
+        fluid_.cc(synth, channel, data1, data2);
         break;
       case 0xC0:
-        fluid_synth_program_change(synth, channel, data1);
+        fluid_.programChange(synth, channel, data1);
         break;
       case 0xD0:
-        fluid_synth_channel_pressure(synth, channel, data1);
+        fluid_.channelPressure(synth, channel, data1);
         break;
       case 0xE0:
-        fluid_synth_pitch_bend(synth, channel, data1 | (data2 << 7));
+        fluid_.pitchBend(synth, channel, data1 | (data2 << 7));
         break;
       default:
         if (status == 0xFF) {
-          fluid_synth_system_reset(synth);
+          fluid_.systemReset(synth);
         }
         break;
     }
-    return MMSYSERR_NOERROR;
   }
 
-  MMRESULT Sysex(const std::uint8_t* data, std::uint32_t length) override {
-    Wake();
-    // The synthesizer takes the bytes between F0 and F7.
-    fluid_synth_sysex(synth_.get(), reinterpret_cast<const char*>(data + 1),
-                      static_cast<int>(length - 2), nullptr, nullptr, nullptr, 0);
-    return MMSYSERR_NOERROR;
-  }
-
- private:
   // Rendering silence costs about a tenth of a core, and the program keeps the device open
   // from start to end: the sound stream is closed once nothing was sent for kIdleStop and
   // no voice sounds, and the next message opens it again. A server that is gone by then
@@ -284,7 +411,7 @@ class SynthDevice final : public Device {
     }
     std::uint32_t rate = 0;
     if (ProbeServer(rate) == MMSYSERR_NOERROR) {
-      audio_.reset(new_fluid_audio_driver(settings_.get(), synth_.get()));
+      audio_.reset(fluid_.newAudioDriver(settings_.get(), synth_.get()));
     }
     if (audio_ == nullptr) {
       nextWake_ = Clock::now() + kWakeRetry;
@@ -292,23 +419,28 @@ class SynthDevice final : public Device {
   }
 
   void Rest() {
-    if (fluid_synth_get_active_voice_count(synth_.get()) > 0) {
+    // The loader may still play what waits for it, or read a program's samples.
+    if (Loading() || fluid_.activeVoices(synth_.get()) > 0) {
       idle_.start();
       return;
     }
     audio_.reset();
   }
 
+  const FluidApi& fluid_;
   QTimer idle_;
   Clock::time_point nextWake_;
+  std::mutex lock_;  // guards loading_ and waiting_, shared with the loader
+  bool loading_ = false;
+  std::deque<std::function<void()>> waiting_;
   std::thread loader_;  // reads the SoundFont; joined before the synthesizer goes
   // Torn down in reverse: the audio driver stops pulling from the synthesizer first.
-  std::unique_ptr<fluid_settings_t, decltype(&delete_fluid_settings)> settings_{
-      nullptr, &delete_fluid_settings};
-  std::unique_ptr<fluid_synth_t, decltype(&delete_fluid_synth)> synth_{nullptr,
-                                                                       &delete_fluid_synth};
-  std::unique_ptr<fluid_audio_driver_t, decltype(&delete_fluid_audio_driver)> audio_{
-      nullptr, &delete_fluid_audio_driver};
+  std::unique_ptr<fluid_settings_t, decltype(FluidApi::deleteSettings)> settings_{
+      nullptr, fluid_.deleteSettings};
+  std::unique_ptr<fluid_synth_t, decltype(FluidApi::deleteSynth)> synth_{nullptr,
+                                                                         fluid_.deleteSynth};
+  std::unique_ptr<fluid_audio_driver_t, decltype(FluidApi::deleteAudioDriver)> audio_{
+      nullptr, fluid_.deleteAudioDriver};
   std::uint8_t runningStatus_ = 0;
 };
 
@@ -484,10 +616,10 @@ class Notifier {
   Notifier(const Notifier&) = delete;
   Notifier& operator=(const Notifier&) = delete;
 
-  void Post(MidiOutHeader* header) {
+  void Post(unsigned msg, MidiOutHeader* header) {
     {
       const std::lock_guard<std::mutex> guard(lock_);
-      queue_.push_back(header);
+      queue_.emplace_back(msg, header);
     }
     changed_.notify_one();
   }
@@ -498,10 +630,10 @@ class Notifier {
     for (;;) {
       changed_.wait(guard, [this] { return stop_ || !queue_.empty(); });
       while (!queue_.empty()) {
-        MidiOutHeader* header = queue_.front();
+        const auto [msg, header] = queue_.front();
         queue_.pop_front();
         guard.unlock();
-        notify_(MM_MOM_DONE, handle_, header);
+        notify_(msg, handle_, header);
         guard.lock();
       }
       if (stop_) {
@@ -514,27 +646,20 @@ class Notifier {
   const MidiOutHandle handle_;
   std::mutex lock_;
   std::condition_variable changed_;
-  std::deque<MidiOutHeader*> queue_;
+  std::deque<std::pair<unsigned, MidiOutHeader*>> queue_;
   bool stop_ = false;
   std::thread thread_;  // last: starts once everything above is in place
 };
 
 struct OpenedDevice {
-  std::unique_ptr<Device> device;
   std::unique_ptr<Notifier> notifier;
+  // Destroyed before the notifier: the synthesizer's loader may still post through it.
+  std::unique_ptr<Device> device;
   bool synth = false;
 };
 
 class SystemMidiOut final : public MidiOutDriver {
  public:
-  SystemMidiOut() {
-    // FluidSynth announces its audio driver at every open and warns for every note a busy
-    // song finds no voice for; errors still show.
-    fluid_set_log_function(FLUID_WARN, nullptr, nullptr);
-    fluid_set_log_function(FLUID_INFO, nullptr, nullptr);
-    fluid_set_log_function(FLUID_DBG, nullptr, nullptr);
-  }
-
   int GetNumDevs() override { return 1 + static_cast<int>(SeqPorts().size()); }
 
   MMRESULT GetDevCaps(int deviceId, MidiOutCaps& caps) override {
@@ -587,6 +712,8 @@ class SystemMidiOut final : public MidiOutDriver {
             "SONARELLE_SOUNDFONT).");
       case MIDIERR_BADSOUNDFONT:
         return QStringLiteral("The General MIDI SoundFont cannot be read.");
+      case MIDIERR_NOSYNTHESIZER:
+        return QStringLiteral("The synthesizer's library, FluidSynth, is not installed.");
       default:
         break;
     }
@@ -606,27 +733,37 @@ class SystemMidiOut final : public MidiOutDriver {
       return MMSYSERR_INVALPARAM;
     }
     const std::lock_guard<std::mutex> guard(lock_);
-    OpenedDevice opened;
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (deviceId == kMidiMapper || deviceId == 0) {
-      // One synthesizer for the process: a second one would load the SoundFont again.
-      if (synthOpen_) {
-        return MMSYSERR_ALLOCATED;
-      }
-      result = SynthDevice::Open(opened.device);
-      opened.synth = true;
-    } else {
-      const std::vector<SeqPort> ports = SeqPorts();
+    const bool synth = deviceId == kMidiMapper || deviceId == 0;
+    // One synthesizer for the process: a second one would load the SoundFont again.
+    if (synth && synthOpen_) {
+      return MMSYSERR_ALLOCATED;
+    }
+    std::vector<SeqPort> ports;
+    if (!synth) {
+      ports = SeqPorts();
       if (deviceId < 1 || deviceId > static_cast<int>(ports.size())) {
         return MMSYSERR_BADDEVICEID;
       }
+    }
+    const MidiOutHandle made = nextHandle_++;
+    OpenedDevice opened;
+    // Before the device: the synthesizer tells through it when its SoundFont is read.
+    opened.notifier = std::make_unique<Notifier>(notify, made);
+    Notifier* notifier = opened.notifier.get();
+    MMRESULT result = MMSYSERR_NOERROR;
+    if (synth) {
+      result =
+          SynthDevice::Open(opened.device, [notifier] { notifier->Post(MM_MOM_OPEN, nullptr); });
+      opened.synth = true;
+    } else {
       result = SeqDevice::Open(ports[static_cast<std::size_t>(deviceId - 1)], opened.device);
+      if (result == MMSYSERR_NOERROR) {
+        notifier->Post(MM_MOM_OPEN, nullptr);
+      }
     }
     if (result != MMSYSERR_NOERROR) {
       return result;
     }
-    const MidiOutHandle made = nextHandle_++;
-    opened.notifier = std::make_unique<Notifier>(notify, made);
     synthOpen_ = synthOpen_ || opened.synth;
     devices_[made] = std::move(opened);
     *handle = made;
@@ -644,9 +781,10 @@ class SystemMidiOut final : public MidiOutDriver {
       closing = std::move(found->second);
       devices_.erase(found);
     }
-    // Delivers the last completions and joins the thread, then stops the device.
-    closing.notifier.reset();
+    // The device stops first (the synthesizer's loader may still tell through the notifier),
+    // then the notifier delivers the last notifications and joins its thread.
     closing.device.reset();
+    closing.notifier.reset();
     if (closing.synth) {
       const std::lock_guard<std::mutex> guard(lock_);
       synthOpen_ = false;
@@ -717,7 +855,7 @@ class SystemMidiOut final : public MidiOutDriver {
     // The bytes are sent by now; the completion still travels through the notifier so the
     // owner never hears of it inside its own send.
     header->flags |= kMidiHdrDone;
-    opened->notifier->Post(header);
+    opened->notifier->Post(MM_MOM_DONE, header);
     return MMSYSERR_NOERROR;
   }
 

@@ -241,13 +241,15 @@ TEST_F(FrmMainTest, ClosingWhileRecordingOffersTheTakeFirst) {
 
   auto second = std::make_unique<TFrmMain>();
   second->close();
-  EXPECT_FALSE(second->SaveDialog1->isVisible());
+  EXPECT_TRUE(second->SaveDialog1 == nullptr || !second->SaveDialog1->isVisible());
 }
 
 // Opens a file as a singer does: a path put into the open dialog's name field, Open clicked.
 // Answers where the dialog stood and what its name field held when it showed.
 std::pair<QString, QString> TypeIntoOpenDialog(TFrmMain& form, const QString& typed) {
   std::pair<QString, QString> shown;
+  // The dialog is made once the window is on the screen, as a singer first sees it.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form.OpenDialog1 != nullptr; }, 5000));
   QTimer typing;
   QObject::connect(&typing, &QTimer::timeout, &form, [&] {
     QFileDialog& dialog = *form.OpenDialog1;

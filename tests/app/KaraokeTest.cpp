@@ -2,6 +2,11 @@
 // built-in synthesizer of the test rig's sound server.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include <QComboBox>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -13,6 +18,8 @@
 #include "app/FrmMain.h"
 #include "app/ProgramWindows.h"
 #include "midi/FrmMidiPlayer.h"
+#include "midi/MidiOutput.h"
+#include "midi/ScaleSong.h"
 #include "midi/SmfWriter.h"
 #include "platform/ProgramFolder.h"
 #include "support/ModalBoxWatcher.h"
@@ -84,6 +91,8 @@ TEST_F(KaraokeTest, LyricsColourAsTheirTextsComeDueEvenWithoutADevice) {
   const QByteArray server = qgetenv("PULSE_SERVER");
   qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
   Start();
+  // The devices open once the window is on screen.
+  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmMidiPlayer->MidiOutput1 != nullptr; }, 5000));
   qputenv("PULSE_SERVER", server);
   ASSERT_FALSE(windows_->FrmMidiPlayer->DeviceOpen);
 
@@ -146,7 +155,8 @@ class KaraokeSoundTest : public KaraokeTest {
 TEST_F(KaraokeSoundTest, TheSongSoundsStopSilencesItAndTheNextSongStillPlaysChords) {
   ModalBoxWatcher boxes;
   Start();
-  ASSERT_TRUE(windows_->FrmMidiPlayer->DeviceOpen);
+  // The synthesizer opens once the main window is on screen.
+  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmMidiPlayer->DeviceOpen; }, 5000));
   // A chord of C, E and G on a recorder held for twenty seconds under two lines of lyrics.
   smf::Track music;
   music.Event(0, {0xC0, 74}).Event(0, {0x90, 60, 110}).Event(0, {0x90, 64, 110});
@@ -169,6 +179,95 @@ TEST_F(KaraokeSoundTest, TheSongSoundsStopSilencesItAndTheNextSongStillPlaysChor
   main_->PlayFile(song);
   event_wait::Pump(300);
   EXPECT_TRUE(HasChord(ListenForChord())) << "every channel still plays chords";
+  EXPECT_TRUE(boxes.Boxes().isEmpty());
+}
+
+TEST_F(KaraokeSoundTest, ASongOpenedAtOnceAfterStartWaitsForTheSynthesizerAndStartsAtItsFirstNote) {
+  ModalBoxWatcher boxes;
+  const QString song = dir_.filePath("scale.kar");
+  scale_song::Write(song.toStdString());
+
+  // What played before has died away (a test before may have left the rig's speakers a held
+  // chord); the speakers are heard from before the program starts to well after the song.
+  ASSERT_LT(monitor_recorder::Rms(
+                monitor_recorder::RecordUntil("speakers.monitor", monitor_recorder::kRate / 2,
+                                              std::chrono::seconds(10),
+                                              [](const monitor_recorder::Recording& quiet) {
+                                                return monitor_recorder::Rms(quiet.left) < 0.0005;
+                                              })
+                    .left),
+            0.0005);
+  monitor_recorder::Recording heard;
+  std::string failure;
+  std::atomic<bool> listened{false};
+  const std::jthread listening([&] {
+    failure = monitor_recorder::Record("speakers.monitor", std::size_t(monitor_recorder::kRate) * 8,
+                                       std::chrono::seconds(15), &heard);
+    listened = true;
+  });
+  // The SoundFont the program picks by itself, the fullest installed, which takes longest to
+  // read.
+  const QByteArray small = qgetenv("SONARELLE_SOUNDFONT");
+  qunsetenv("SONARELLE_SOUNDFONT");
+  Start();
+  // Opened before the window's event loop ever ran: nothing had opened the synthesizer yet.
+  main_->PlayFile(song);
+  qputenv("SONARELLE_SOUNDFONT", small);
+  TFrmMidiPlayer* lyrics = windows_->FrmMidiPlayer.get();
+  EXPECT_TRUE(lyrics->DeviceOpen);
+  EXPECT_TRUE(main_->FKaraokeWaiting) << "the song did not wait for the SoundFont";
+  EXPECT_TRUE(lyrics->Label2->isVisible());
+  EXPECT_EQ(lyrics->Label2->text(), TFrmMidiPlayer::kWaitingForDevice);
+  EXPECT_EQ(lyrics->suiComboBox1->itemText(0), "Sonarelle GM Synthesizer");
+  EXPECT_EQ(lyrics->suiComboBox1->currentIndex(), 0);
+
+  // The window goes on with its events while the synthesizer reads its SoundFont.
+  int ticks = 0;
+  QTimer ticking;
+  QObject::connect(&ticking, &QTimer::timeout, [&] { ticks += main_->FKaraokeWaiting ? 1 : 0; });
+  ticking.start(20);
+  ASSERT_TRUE(WaitUntil([&] { return !main_->FKaraokeWaiting; }, 15000));
+  EXPECT_GE(ticks, 3) << "the window stood still while the song waited";
+  EXPECT_FALSE(lyrics->Label2->isVisible());
+  EXPECT_TRUE(lyrics->MidiOutput1->Ready());
+  EXPECT_TRUE(WaitUntil([&] { return Coloured() == "Do"; }, 2000))
+      << "the first syllable did not come alone: " << Coloured().toStdString();
+  // The song plays on while the listener finishes.
+  ASSERT_TRUE(WaitUntil([&] { return listened.load(); }, 15000));
+  ASSERT_EQ(failure, "");
+
+  // The song starts at its first note, which lasts its half second before the second.
+  EXPECT_EQ(scale_song::StartsAtItsFirstNote(heard.left, monitor_recorder::kRate), "");
+  EXPECT_TRUE(boxes.Boxes().isEmpty());
+}
+
+TEST_F(KaraokeSoundTest, ASongWhoseInstrumentsTakeLongToReadStillStartsAtItsFirstNote) {
+  ModalBoxWatcher boxes;
+  const QString song = dir_.filePath("scale.kar");
+  scale_song::Write(song.toStdString());
+  // The fullest SoundFont, whose strings take near a second to read.
+  const QByteArray small = qgetenv("SONARELLE_SOUNDFONT");
+  qunsetenv("SONARELLE_SOUNDFONT");
+  Start();
+  const TFrmMidiPlayer* lyrics = windows_->FrmMidiPlayer.get();
+  const bool ready = WaitUntil(
+      [&] { return lyrics->MidiOutput1 != nullptr && lyrics->MidiOutput1->Ready(); }, 15000);
+  qputenv("SONARELLE_SOUNDFONT", small);
+  ASSERT_TRUE(ready);
+  monitor_recorder::Recording heard;
+  std::string failure;
+  std::atomic<bool> listened{false};
+  std::atomic<bool> flowing{false};
+  const std::jthread listening([&] {
+    failure = monitor_recorder::Record("speakers.monitor", std::size_t(monitor_recorder::kRate) * 4,
+                                       std::chrono::seconds(10), &heard, &flowing);
+    listened = true;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return flowing || listened; }, 10000));
+  main_->PlayFile(song);
+  ASSERT_TRUE(WaitUntil([&] { return listened.load(); }, 12000));
+  ASSERT_EQ(failure, "");
+  EXPECT_EQ(scale_song::StartsAtItsFirstNote(heard.left, monitor_recorder::kRate), "");
   EXPECT_TRUE(boxes.Boxes().isEmpty());
 }
 

@@ -248,6 +248,8 @@ TEST_F(PlaybackTest, AVideoShowsAboveTheMainWindowAndSwitchesScreenModes) {
 }
 
 TEST_F(PlaybackTest, TheOpenCommandOffersTheFilterAndPlaysTheChoice) {
+  // The dialog is made once the window is on screen.
+  ASSERT_TRUE(WaitUntil([&] { return main_->OpenDialog1 != nullptr; }, 5000));
   EXPECT_EQ(main_->OpenDialog1->nameFilters().constFirst(),
             "All Support File (*.mpg *.dat *.avi *.mp3 *.wav *.mid *.kar)");
   EXPECT_EQ(main_->OpenDialog1->nameFilters().size(), 7);

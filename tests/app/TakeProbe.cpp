@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   QTimer asking;
   QTimer converting;
   QObject::connect(&asking, &QTimer::timeout, [&] {
-    if (!main.SaveDialog1->isVisible()) return;
+    if (main.SaveDialog1 == nullptr || !main.SaveDialog1->isVisible()) return;
     asking.stop();
     std::printf("asking\n");
     std::fflush(stdout);

@@ -88,7 +88,7 @@ void DesktopSession::StopAll() {
   xserver_.reset();
 }
 
-void DesktopSession::StartProgram() {
+void DesktopSession::StartProgram(const QStringList& environment) {
   const QString path = Env("SONARELLE_PROGRAM");
   if (path.isEmpty()) Fail(QStringLiteral("SONARELLE_PROGRAM names no program"));
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -99,7 +99,7 @@ void DesktopSession::StartProgram() {
     env.remove(QString::fromLatin1(name));
   }
   env.insert(QStringLiteral("DISPLAY"), display_);
-  env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + rig_ + "/native");
+  env.insert(QStringLiteral("PULSE_SERVER"), SoundServer());
   env.insert(QStringLiteral("SONARELLE_SOUNDFONT"),
              QStringLiteral("/usr/share/sounds/sf2/TimGM6mb.sf2"));
   const QDir user(folder_.filePath(QStringLiteral("user")));
@@ -114,6 +114,9 @@ void DesktopSession::StartProgram() {
     QDir().mkpath(dir);
     QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     env.insert(name, dir);
+  }
+  for (const QString& entry : environment) {
+    env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
   }
   program_ = std::make_unique<QProcess>();
   program_->setProcessEnvironment(env);

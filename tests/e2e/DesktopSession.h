@@ -25,9 +25,13 @@ class DesktopSession {
 
   // A folder of the session's own for songs and takes.
   QString Folder() const { return folder_.path(); }
+  // The X server's display name (":1") and the sound server's PULSE_SERVER address.
+  QString Display() const { return display_; }
+  QString SoundServer() const { return QStringLiteral("unix:") + rig_ + QStringLiteral("/native"); }
 
-  // Starts the program named by SONARELLE_PROGRAM and waits for its main window.
-  void StartProgram();
+  // Starts the program named by SONARELLE_PROGRAM and waits for its main window. Each
+  // "NAME=VALUE" of `environment` is set for it beside the session's own.
+  void StartProgram(const QStringList& environment = {});
   // Ends the program as a logout would (SIGTERM; SIGKILL if it has not ended in time) and
   // returns what it printed.
   QString EndProgram();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # package-dependencies.sh BUILD_DIR: builds the Debian package and checks that its control
 # data declares the package of every library the program loads: the ones its executables are
-# linked with, the MP3 encoder it opens at run time, the GStreamer plugins that play its
-# accompaniments, and a General MIDI SoundFont for the built-in synthesizer.
+# linked with, those it opens at run time (the MP3 encoder, the synthesizer's FluidSynth, the
+# online update's curl), the GStreamer plugins that play its accompaniments, and a General
+# MIDI SoundFont for the built-in synthesizer.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
@@ -45,9 +46,15 @@ for exe in "$work"/root/usr/lib/sonarelle/*; do
   done
 done
 
-lame=$(strings -a -el "$work/root/usr/lib/sonarelle/sonarelle" | grep -o -m1 'libmp3lame\.so\.[0-9]*' || true)
+program=$work/root/usr/lib/sonarelle/sonarelle
+lame=$(strings -a -el "$program" | grep -o -m1 'libmp3lame\.so\.[0-9]*' || true)
 [ -n "$lame" ] || { echo "FAIL: the program no longer names the MP3 encoder it opens" >&2; exit 1; }
 expect "the MP3 encoder $lame" "$(library "$lame")"
+for opened in fluidsynth curl; do
+  soname=$(strings -a "$program" | grep -o -m1 "^lib$opened\.so\.[0-9]*" || true)
+  [ -n "$soname" ] || { echo "FAIL: the program no longer names the lib$opened it opens" >&2; exit 1; }
+  expect "the library $soname it opens" "$(library "$soname")"
+done
 
 # Playing a KAR or MIDI song, an MP3 or WAV, an MPEG video or video CD track, an AVI, and the
 # sound server's sink.

@@ -18,7 +18,10 @@ constexpr pa_usec_t kTickUsec = 50 * PA_USEC_PER_MSEC;
 
 class Client {
  public:
-  Client() : loop_(pa_threaded_mainloop_new()), api_(pa_threaded_mainloop_get_api(loop_)) {
+  explicit Client(std::atomic<bool>* flowing = nullptr)
+      : loop_(pa_threaded_mainloop_new()),
+        api_(pa_threaded_mainloop_get_api(loop_)),
+        flowing_(flowing) {
     timeval tv;
     pa_timeval_add(pa_gettimeofday(&tv), kTickUsec);
     tick_ = api_->time_new(api_, &tv, &Client::OnTick, this);
@@ -135,21 +138,21 @@ class Client {
       const void* data = nullptr;
       size_t bytes = 0;
       if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) break;
-      if (data) {
-        const auto* p = static_cast<const unsigned char*>(data);
-        for (size_t i = 0; i + sizeof(int16_t) <= bytes; i += sizeof(int16_t)) {
-          int16_t v;
-          std::memcpy(&v, p + i, sizeof v);
-          if (self->samples_.size() < 2 * self->wanted_) self->samples_.push_back(v / 32768.0);
-        }
+      const auto* p = static_cast<const unsigned char*>(data);
+      for (size_t i = 0; i + sizeof(int16_t) <= bytes; i += sizeof(int16_t)) {
+        int16_t v = 0;
+        if (p != nullptr) std::memcpy(&v, p + i, sizeof v);
+        if (self->samples_.size() < 2 * self->wanted_) self->samples_.push_back(v / 32768.0);
       }
       pa_stream_drop(stream);
     }
+    if (self->flowing_ != nullptr && !self->samples_.empty()) *self->flowing_ = true;
     pa_threaded_mainloop_signal(self->loop_, 0);
   }
 
   pa_threaded_mainloop* loop_;
   pa_mainloop_api* api_;
+  std::atomic<bool>* const flowing_;  // set at the first samples
   pa_time_event* tick_ = nullptr;
   pa_context* context_ = nullptr;
   pa_stream* stream_ = nullptr;
@@ -160,8 +163,8 @@ class Client {
 }  // namespace
 
 std::string Record(const char* source, std::size_t frames, std::chrono::milliseconds timeout,
-                   Recording* recording) {
-  Client client;
+                   Recording* recording, std::atomic<bool>* flowing) {
+  Client client(flowing);
   return client.Record(source, frames, Clock::now() + timeout, recording);
 }
 

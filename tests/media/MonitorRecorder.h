@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -17,9 +18,10 @@ struct Recording {
 };
 
 // Records `frames` stereo frames from `source`; empty string, or why it could not. Gives up
-// after `timeout`.
+// after `timeout`. `flowing`, if given, is set once the first samples came: the server may
+// take a while to start a recording, and what plays before is not in it.
 std::string Record(const char* source, std::size_t frames, std::chrono::milliseconds timeout,
-                   Recording* recording);
+                   Recording* recording, std::atomic<bool>* flowing = nullptr);
 
 // Records windows of `frames` one after another until `heard` holds for one, or `deadline`
 // passes; the last window. A loaded machine may start a sound later than an idle one.

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -131,6 +132,73 @@ TEST(MidiOutputSound, NoteSilenceAndChordOnTheSpeakers) {
   for (int key : {60, 64, 67}) {
     EXPECT_TRUE(NoteSounds(chord, kRate, MidiHz(key))) << "key " << key << " missing";
   }
+  AllNotesOff(out);
+  EXPECT_TRUE(out.CloseDevice());
+}
+
+TEST(MidiOutputSound, TheSynthesizerTellsWhenItsSoundFontIsReadAndThenSounds) {
+  TMidiOutput out;
+  int readies = 0;
+  QThread* calledOn = nullptr;
+  out.OnReady = [&](TMidiOutput* sender) {
+    EXPECT_EQ(sender, &out);
+    calledOn = QThread::currentThread();
+    ++readies;
+  };
+  EXPECT_FALSE(out.Ready()) << "ready while closed";
+  ASSERT_TRUE(out.OpenDevice());
+  // The SoundFont is read beside the owner's thread, whose event loop hears when it is done.
+  EXPECT_FALSE(out.Ready()) << "ready before the owner heard of it";
+  ASSERT_TRUE(WaitUntil([&] { return out.Ready(); }, 10000));
+  EXPECT_EQ(readies, 1);
+  EXPECT_EQ(calledOn, QThread::currentThread());
+  out.SendShort(0xC0, kRecorder, 0);
+  out.SendShort(0x90, 69, 100);
+  Pump(300);
+  EXPECT_NEAR(PeakHz(ListenFor(SoundsFromTheStart)), 440.0, 4.0);
+  AllNotesOff(out);
+  EXPECT_TRUE(out.CloseDevice());
+  EXPECT_FALSE(out.Ready()) << "ready once closed";
+
+  // Closing at once delivers the word of that open; it does not make the next open ready.
+  ASSERT_TRUE(out.OpenDevice());
+  EXPECT_TRUE(out.CloseDevice());
+  ASSERT_TRUE(out.OpenDevice());
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(out.Ready()) << "ready by the word of a device closed since";
+  ASSERT_TRUE(WaitUntil([&] { return out.Ready(); }, 10000));
+  EXPECT_EQ(readies, 2);
+  EXPECT_TRUE(out.CloseDevice());
+
+  // A SoundFont cut short opens, fails to be read, and the device is ready all the same: a
+  // song waiting for it goes on, silent.
+  QTemporaryDir dir;
+  QFile whole(QString::fromLocal8Bit(qgetenv("SONARELLE_SOUNDFONT")));
+  QFile cut(dir.filePath("cut.sf2"));
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly) && cut.open(QIODevice::WriteOnly));
+  cut.write(whole.read(65536));
+  cut.close();
+  const ScopedEnv broken("SONARELLE_SOUNDFONT", cut.fileName().toLocal8Bit());
+  ASSERT_TRUE(out.OpenDevice());
+  EXPECT_FALSE(out.Ready());
+  EXPECT_TRUE(WaitUntil([&] { return out.Ready(); }, 10000)) << "waits for ever";
+  EXPECT_EQ(readies, 3);
+  EXPECT_TRUE(out.CloseDevice());
+}
+
+// The fullest SoundFont installed, the program's own choice, reads for most of a second: a
+// song chooses its instruments meanwhile, and its window must not stand still for it.
+TEST(MidiOutputSound, WhatTheSynthesizerIsSentWhileItReadsIsPlayedThenAndTheCallerGoesOn) {
+  const ScopedEnv fullest("SONARELLE_SOUNDFONT", QByteArray());
+  TMidiOutput out;
+  ASSERT_TRUE(out.OpenDevice());
+  out.SendShort(0xC0, kRecorder, 0);
+  out.SendShort(0x90, 69, 100);
+  // A send that waited for the SoundFont would return with the device about ready.
+  EXPECT_FALSE(WaitUntil([&] { return out.Ready(); }, 100)) << "the send waited for the reading";
+  ASSERT_TRUE(WaitUntil([&] { return out.Ready(); }, 15000));
+  const std::vector<double> a4 = ListenFor(SoundsFromTheStart);
+  EXPECT_NEAR(PeakHz(a4), 440.0, 4.0) << "the note sent before it was ready was lost";
   AllNotesOff(out);
   EXPECT_TRUE(out.CloseDevice());
 }
