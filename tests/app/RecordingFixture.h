@@ -92,7 +92,8 @@ class RecordingTest : public ::testing::Test {
     answer_.disconnect();
     QObject::connect(&answer_, &QTimer::timeout, main_, [this] {
       auto* dialog = static_cast<QDialog*>(main_->SaveDialog1);
-      if (!dialog->isVisible() || answers_.isEmpty()) return;
+      // The dialog is made once the window is on the screen, or at the first save.
+      if (dialog == nullptr || !dialog->isVisible() || answers_.isEmpty()) return;
       if (whenAsked_) std::exchange(whenAsked_, {})();
       const QString name = answers_.takeFirst();
       if (name.isEmpty()) {

@@ -108,7 +108,7 @@ class TakeMixTest : public ::testing::Test {
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, main_, [&] {
       auto* dialog = static_cast<QDialog*>(main_->SaveDialog1);
-      if (!dialog->isVisible()) return;
+      if (dialog == nullptr || !dialog->isVisible()) return;
       for (auto* view : main_->SaveDialog1->findChildren<QAbstractItemView*>()) {
         view->clearSelection();
       }
