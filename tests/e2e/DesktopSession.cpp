@@ -209,9 +209,22 @@ void DesktopSession::Fail(const QString& what) const {
 }
 
 QString DesktopSession::SearchVisible(const QString& title) const {
-  return Output({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                 QStringLiteral("--name"), TitlePattern(title)})
-      .section(QLatin1Char('\n'), 0, 0);
+  // xdotool gives up with an X error when a window goes away while it reads the tree (a menu
+  // closing, a dialog replaced); "not found" then would be a lie, so such a search is repeated.
+  for (int attempt = 0;; ++attempt) {
+    QProcess xdotool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    xdotool.setProcessEnvironment(env);
+    xdotool.start(QStringLiteral("xdotool"),
+                  {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                   QStringLiteral("--name"), TitlePattern(title)});
+    xdotool.waitForFinished(kToolTimeoutMs);
+    const QString found = QString::fromUtf8(xdotool.readAllStandardOutput());
+    const bool tripped = xdotool.readAllStandardError().contains("X Error");
+    if (!tripped || attempt == 20) return found.section(QLatin1Char('\n'), 0, 0);
+    QThread::msleep(20);
+  }
 }
 
 QStringList DesktopSession::VisibleIds() const {
@@ -231,20 +244,17 @@ QStringList DesktopSession::VisibleWindows() const {
 }
 
 QString DesktopSession::WaitWindow(const QString& title, int timeoutMs) const {
-  QString id;
-  try {
-    id = Xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
-                  QStringLiteral("--onlyvisible"), QStringLiteral("--limit"), QStringLiteral("1"),
-                  QStringLiteral("--name"), TitlePattern(title)},
-                 timeoutMs)
-             .trimmed();
-  } catch (const std::runtime_error&) {
-    id.clear();
+  // Polled rather than "search --sync", which gives up at the first X error.
+  QElapsedTimer waited;
+  waited.start();
+  for (;;) {
+    const QString id = SearchVisible(title).trimmed();
+    if (!id.isEmpty()) return id;
+    if (waited.elapsed() > timeoutMs) {
+      Fail(QStringLiteral("no window \"%1\" showed within %2 s").arg(title).arg(timeoutMs / 1000));
+    }
+    QThread::msleep(50);
   }
-  if (id.isEmpty()) {
-    Fail(QStringLiteral("no window \"%1\" showed within %2 s").arg(title).arg(timeoutMs / 1000));
-  }
-  return id;
 }
 
 void DesktopSession::WaitWindowGone(const QString& title, int timeoutMs) const {

@@ -49,8 +49,14 @@ mkdir -p "$work/home"
 env -u QT_QPA_PLATFORM DISPLAY=":$display" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
   PATH="$prefix/bin:$PATH" "${command[@]}" >"$work/program.log" 2>&1 &
 program=$!
-window=$(DISPLAY=":$display" timeout 30 xdotool search --sync --onlyvisible --name "^$caption" | head -1) ||
-  fail "no main window titled \"$caption\"; the program said: $(cat "$work/program.log")"
+# Polled: "search --sync" gives up at the first X error, from any window going away meanwhile.
+window=
+for _ in $(seq 300); do
+  window=$(DISPLAY=":$display" xdotool search --onlyvisible --name "^$caption" 2>/dev/null | head -1) || true
+  [[ -n $window ]] && break
+  sleep 0.1
+done
+[[ -n $window ]] || fail "no main window titled \"$caption\"; the program said: $(cat "$work/program.log")"
 kill -0 "$program" 2>/dev/null || fail "the program ended: $(cat "$work/program.log")"
 # The desktop matches the window to its entry by class and shows the entry's icon.
 properties=$(DISPLAY=":$display" xprop -id "$window" WM_CLASS _NET_WM_ICON)
