@@ -49,6 +49,7 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
   FrmMidiPlayer->LoadLyrics(*LyricLines);
   if (FrmMidiPlayer->isHidden()) FrmMidiPlayer->show();
   // The song's clock runs from here: what takes long is done before.
+  FrmMidiPlayer->ResetDevice();
   SendOpeningInstruments();
   MidiFile1->StartPlayback();
   HoldForDevice();

@@ -119,6 +119,31 @@ void TFrmMidiPlayer::SilenceAll() {
   }
 }
 
+void TFrmMidiPlayer::ResetDevice() {
+  if (!DeviceOpen) return;
+  // A system reset for the synthesizer and the sequencer's ports, "GM System On" for a
+  // device that ignores it; then what a reset leaves alone on some devices, channel by
+  // channel.
+  constexpr std::uint8_t kSystemReset = 0xFF;
+  constexpr std::uint8_t kGmSystemOn[] = {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7};
+  constexpr std::uint8_t kProgramChange = 0xC0;
+  constexpr std::uint8_t kPitchBend = 0xE0;
+  // Controller, value: every controller, bank 0, volume and pan, then the bend range (RPN 0,
+  // two semitones), fine and coarse tuning (RPN 1 and 2, centred), and no RPN selected.
+  constexpr std::uint8_t kControllers[][2] = {
+      {121, 0}, {0, 0},  {32, 0}, {7, 100}, {10, 64}, {101, 0}, {100, 0},   {6, 2},    {38, 0},
+      {100, 1}, {6, 64}, {38, 0}, {100, 2}, {6, 64},  {38, 0},  {101, 127}, {100, 127}};
+  MidiOutput1->SendShort(kSystemReset, 0, 0);
+  MidiOutput1->SendLong(kGmSystemOn, int(sizeof kGmSystemOn));
+  for (std::uint8_t channel = 0; channel < 16; ++channel) {
+    for (const auto& controller : kControllers) {
+      MidiOutput1->SendShort(kControlChange + channel, controller[0], controller[1]);
+    }
+    MidiOutput1->SendShort(kProgramChange + channel, 0, 0);
+    MidiOutput1->SendShort(kPitchBend + channel, 0x00, 0x40);
+  }
+}
+
 void TFrmMidiPlayer::LoadLyrics(const QStringList& lines) {
   RichEdit1->setPlainText(lines.join(QLatin1Char('\n')));
   coloured_ = 0;

@@ -53,6 +53,9 @@ class TFrmMidiPlayer : public QWidget {
   void CloseSelectedDevice();
   // Ends every sounding note on all sixteen channels.
   void SilenceAll();
+  // Puts the device back to General MIDI's start: what a song chose (banks, programs,
+  // controllers, bend ranges, tuning) does not carry into the next one.
+  void ResetDevice();
 
   // Puts the lines into the lyric display, without any colouring.
   void LoadLyrics(const QStringList& lines);

@@ -271,5 +271,37 @@ TEST_F(KaraokeSoundTest, ASongWhoseInstrumentsTakeLongToReadStillStartsAtItsFirs
   EXPECT_TRUE(boxes.Boxes().isEmpty());
 }
 
+TEST_F(KaraokeSoundTest, EverySongStartsFromACleanSynthesizerWhateverTheSongBeforeChose) {
+  ModalBoxWatcher boxes;
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmMidiPlayer->DeviceOpen; }, 5000));
+  // A song of other sounds: a variation bank and a sound effect, the channel tuned an octave
+  // up, its bend range widened, and the wheel left raised when it ends.
+  smf::Track sounds;
+  sounds.Event(0, {0xB0, 0, 1}).Event(0, {0xB0, 32, 0}).Event(0, {0xC0, 123});
+  sounds.Event(0, {0xB0, 101, 0}).Event(0, {0xB0, 100, 2}).Event(0, {0xB0, 6, 76});
+  sounds.Event(0, {0xB0, 101, 0}).Event(0, {0xB0, 100, 0}).Event(0, {0xB0, 6, 12});
+  sounds.Event(0, {0xE0, 0x7F, 0x7F}).Event(0, {0x90, 60, 100}).Event(48, {0x80, 60, 0});
+  smf::Track texts;
+  texts.Text(0, "\\Woof");
+  main_->PlayFile(Song("sounds.kar", {smf::Track().Tempo(0, 500000), sounds.End(), texts}));
+  ASSERT_TRUE(WaitUntil([&] { return Coloured() == "Woof"; }, 3000));
+  event_wait::Pump(400);
+  main_->BtnStop->click();
+
+  // Then C5 on the first channel, which chooses nothing: the piano every synthesizer starts on.
+  smf::Track piano;
+  piano.Event(0, {0x90, 72, 110}).Event(384, {0x80, 72, 0});
+  main_->PlayFile(Song("piano.kar", {smf::Track().Tempo(0, 500000), piano.End(), texts}));
+  // The note is on once the clock handed out the syllable beside it.
+  ASSERT_TRUE(WaitUntil([&] { return Coloured() == "Woof"; }, 3000));
+  const monitor_recorder::Recording heard = monitor_recorder::RecordUntil(
+      "speakers.monitor", monitor_recorder::kRate / 4, std::chrono::seconds(3),
+      [](const auto& quarter) { return monitor_recorder::Rms(quarter.left) > 0.005; });
+  EXPECT_TRUE(NoteSounds(heard.left, double(monitor_recorder::kRate), scale_song::Hz(72)))
+      << "the piano song does not sound C5";
+  EXPECT_TRUE(boxes.Boxes().isEmpty());
+}
+
 }  // namespace
 }  // namespace sonarelle
