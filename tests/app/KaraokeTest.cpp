@@ -275,6 +275,34 @@ TEST_F(KaraokeSoundTest, EverySongStartsFromACleanSynthesizerWhateverTheSongBefo
   ModalBoxWatcher boxes;
   Start();
   ASSERT_TRUE(WaitUntil([&] { return windows_->FrmMidiPlayer->DeviceOpen; }, 5000));
+  smf::Track texts;
+  texts.Text(0, "\\Do");
+  // C5 on the first channel, which chooses nothing: the piano every synthesizer starts on.
+  smf::Track piano;
+  piano.Event(0, {0x90, 72, 110}).Event(384, {0x80, 72, 0});
+  const QString pianoSong = Song("piano.kar", {smf::Track().Tempo(0, 500000), piano.End(), texts});
+  // What the note's first harmonics weigh, from a quarter to three quarters of a second in.
+  const auto playPiano = [&] {
+    main_->PlayFile(pianoSong);
+    // The note is on once the clock handed out the syllable beside it.
+    EXPECT_TRUE(WaitUntil([&] { return Coloured() == "Do"; }, 3000));
+    monitor_recorder::RecordUntil(
+        "speakers.monitor", monitor_recorder::kRate / 4, std::chrono::seconds(3),
+        [](const auto& quarter) { return monitor_recorder::Rms(quarter.left) > 0.005; });
+    const std::vector<double> held = Listen(500).left;
+    main_->BtnStop->click();
+    std::vector<double> harmonics;
+    double sum = 0;
+    for (int k = 1; k <= 6; ++k) {
+      harmonics.push_back(TonePower(held, monitor_recorder::kRate, k * scale_song::Hz(72)));
+      sum += harmonics.back();
+    }
+    for (double& h : harmonics) h /= std::max(sum, 1e-12);
+    return std::pair(NoteSounds(held, monitor_recorder::kRate, scale_song::Hz(72)), harmonics);
+  };
+  const auto [freshC5, fresh] = playPiano();
+  ASSERT_TRUE(freshC5);
+
   // A song of other sounds: a variation bank and a sound effect, the channel tuned an octave
   // up, its bend range widened, and the wheel left raised when it ends.
   smf::Track sounds;
@@ -282,24 +310,16 @@ TEST_F(KaraokeSoundTest, EverySongStartsFromACleanSynthesizerWhateverTheSongBefo
   sounds.Event(0, {0xB0, 101, 0}).Event(0, {0xB0, 100, 2}).Event(0, {0xB0, 6, 76});
   sounds.Event(0, {0xB0, 101, 0}).Event(0, {0xB0, 100, 0}).Event(0, {0xB0, 6, 12});
   sounds.Event(0, {0xE0, 0x7F, 0x7F}).Event(0, {0x90, 60, 100}).Event(48, {0x80, 60, 0});
-  smf::Track texts;
-  texts.Text(0, "\\Woof");
   main_->PlayFile(Song("sounds.kar", {smf::Track().Tempo(0, 500000), sounds.End(), texts}));
-  ASSERT_TRUE(WaitUntil([&] { return Coloured() == "Woof"; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return Coloured() == "Do"; }, 3000));
   event_wait::Pump(400);
   main_->BtnStop->click();
 
-  // Then C5 on the first channel, which chooses nothing: the piano every synthesizer starts on.
-  smf::Track piano;
-  piano.Event(0, {0x90, 72, 110}).Event(384, {0x80, 72, 0});
-  main_->PlayFile(Song("piano.kar", {smf::Track().Tempo(0, 500000), piano.End(), texts}));
-  // The note is on once the clock handed out the syllable beside it.
-  ASSERT_TRUE(WaitUntil([&] { return Coloured() == "Woof"; }, 3000));
-  const monitor_recorder::Recording heard = monitor_recorder::RecordUntil(
-      "speakers.monitor", monitor_recorder::kRate / 4, std::chrono::seconds(3),
-      [](const auto& quarter) { return monitor_recorder::Rms(quarter.left) > 0.005; });
-  EXPECT_TRUE(NoteSounds(heard.left, double(monitor_recorder::kRate), scale_song::Hz(72)))
-      << "the piano song does not sound C5";
+  const auto [againC5, again] = playPiano();
+  EXPECT_TRUE(againC5) << "the piano song does not sound C5";
+  double apart = 0;
+  for (std::size_t k = 0; k < fresh.size(); ++k) apart += std::abs(fresh[k] - again[k]);
+  EXPECT_LT(apart, 0.3) << "the piano song does not sound as on a fresh synthesizer";
   EXPECT_TRUE(boxes.Boxes().isEmpty());
 }
 
