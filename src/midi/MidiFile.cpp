@@ -26,7 +26,10 @@ constexpr std::size_t kNoteKeys = std::size_t{16} * 128;
 constexpr std::size_t kMaxSongBytes = std::size_t{192} << 20;
 constexpr std::size_t kTrackCost = sizeof(TMidiTrack) + 32;
 // A text is kept, added to the lyric and decoded once more while loading.
+constexpr std::size_t kTextCost = 32;
 constexpr std::size_t kTextCharCost = 6;
+// A tempo change is kept, sorted and made a segment of the tempo map.
+constexpr std::size_t kTempoCost = 64;
 
 const char* const kEmptyFileText = "\"%1\" is empty.";
 const char* const kNotMidiText = "\"%1\" is not a MIDI file.";
@@ -73,13 +76,6 @@ class ChunkReader {
     return false;
   }
   bool Damaged() const { return damaged_; }
-
-  bool Bytes(std::uint32_t count, QByteArray& data) {
-    if (Left() < count) return false;
-    data = body_.mid(qsizetype(pos_), qsizetype(count));
-    pos_ += count;
-    return true;
-  }
 
   std::size_t Position() const { return pos_; }
 
@@ -176,30 +172,34 @@ void TMidiFile::LoadFile() {
   std::vector<TTempoChange> tempos;
   std::size_t budget = kMaxSongBytes;
   std::size_t declared = 0;
-  while (!file.atEnd()) {
+  // Asked once: a file of many small chunks would ask the system at every chunk.
+  const auto fileSize = std::uint64_t(file.size());
+  std::uint64_t pos = 0;
+  while (pos < fileSize) {
     // Past the tracks the header declares, files carry all sorts of leftovers: only whole
     // chunks are read there.
     const bool extra = tracks_.size() >= declared;
     const QByteArray header = file.read(8);
+    pos += std::uint64_t(header.size());
     if (header.size() < 8) {
       if (extra) break;
       throw FileError(kTruncatedText, filename_);
     }
     const QByteArray type = header.left(4);
     std::uint64_t length = BigEndian(header, 4, 4);
-    const auto left = std::uint64_t(file.size() - file.pos());
-    if (length > left) {
+    if (length > fileSize - pos) {
       // A cut-off track still plays up to the cut.
       if (type == "MTrk") {
-        length = left;
+        length = fileSize - pos;
       } else if (extra) {
         break;
       } else {
         throw FileError(kTruncatedText, filename_);
       }
     }
+    pos += length;
     if (type != "MThd" && type != "MTrk") {
-      file.seek(file.pos() + qint64(length));
+      if (!file.seek(qint64(pos))) throw FileError(kTruncatedText, filename_);
       continue;
     }
     const QByteArray body = file.read(qsizetype(length));
@@ -222,12 +222,16 @@ void TMidiFile::LoadFile() {
         ticksPerQuarter_ = division;
       }
     } else {
-      if (budget < kTrackCost) throw FileError(kTooLargeText, filename_);
-      budget -= kTrackCost;
+      // Weighed first: a song too large for memory is refused before it takes any, and
+      // the events, reserved at once, are never copied while the track grows.
+      const TTrackSize size = ReadTrack(body, nullptr, tempos);
+      if (budget < kTrackCost + size.bytes) throw FileError(kTooLargeText, filename_);
+      budget -= kTrackCost + size.bytes;
       auto track = std::make_unique<TMidiTrack>();
       track->OnMidiEvent = onMidiEvent_;
+      track->Events.reserve(size.events);
       tracks_.push_back(std::move(track));
-      ReadTrack(body, *tracks_.back(), tempos, budget);
+      ReadTrack(body, tracks_.back().get(), tempos);
     }
   }
   file.close();
@@ -262,19 +266,20 @@ void TMidiFile::LoadFile() {
   tempoMap_ = TTempoMap(std::move(tempos), ticksPerQuarter_);
 }
 
-void TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack& track,
-                          std::vector<TTempoChange>& tempos, std::size_t& budget) const {
+TMidiFile::TTrackSize TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack* track,
+                                           std::vector<TTempoChange>& tempos) const {
   ChunkReader in(body);
-  // An event takes two bytes at least; reserved at once, the events are never copied while
-  // the track grows, and what is not used is never touched.
-  track.Events.reserve(std::min(std::size_t(body.size()) / 2, budget / sizeof(TMidiEvent)));
+  TTrackSize size;
   std::uint8_t status = 0;
   // Deltas of bytes that came before any status byte: no events, but their time passes.
   std::int64_t skipped = 0;
-  const auto add = [&](TMidiEvent event, std::size_t cost) {
-    if (budget < cost) throw FileError(kTooLargeText, filename_);
-    budget -= cost;
-    track.Add(std::move(event));
+  std::int32_t tick = 0;
+  const auto add = [&](TMidiEvent event) {
+    ++size.events;
+    size.bytes += sizeof(TMidiEvent);
+    tick = std::int32_t(std::min<std::int64_t>(std::int64_t(tick) + event.deltaTicks,
+                                               std::numeric_limits<std::int32_t>::max()));
+    if (track) track->Add(std::move(event));
   };
   while (in.Left() >= 2) {
     TMidiEvent event;
@@ -300,19 +305,18 @@ void TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack& track,
 
     if (status == 0xFF) {
       std::uint32_t length = 0;
-      QByteArray data;
-      if (!in.Byte(event.data1) || !in.Quantity(length) || !in.Bytes(length, data)) break;
-      const qsizetype zero = data.indexOf('\0');
-      if (zero >= 0) data.truncate(zero);
-      const std::size_t textCost = std::size_t(data.size()) * kTextCharCost;
-      if (budget < textCost) throw FileError(kTooLargeText, filename_);
-      budget -= textCost;
-      // Kept byte for byte until the whole file shows which encoding its texts use.
-      event.text = QString::fromLatin1(data);
+      if (!in.Byte(event.data1) || !in.Quantity(length) || !in.Skip(length)) break;
+      const char* data = body.constData() + (in.Position() - length);
+      const auto text = qsizetype(std::find(data, data + length, '\0') - data);
+      if (text > 0) size.bytes += kTextCost + std::size_t(text) * kTextCharCost;
       const bool tempo = event.data1 == kMetaTempo && length >= 3;
-      const std::uint32_t usPerQuarter = tempo ? BigEndian(body, in.Position() - length, 3) : 0;
-      add(std::move(event), sizeof(TMidiEvent));
-      if (tempo) tempos.push_back({track.EndTick, usPerQuarter});
+      // Kept byte for byte until the whole file shows which encoding its texts use.
+      if (track) event.text = QString::fromLatin1(data, text);
+      add(std::move(event));
+      if (tempo) {
+        size.bytes += kTempoCost;
+        if (track) tempos.push_back({tick, BigEndian(body, qsizetype(data - body.constData()), 3)});
+      }
       continue;
     }
     if (status == 0xF0 || status == 0xF7) {
@@ -323,10 +327,11 @@ void TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack& track,
     } else if (status >= 0xC0 && status <= 0xDF) {
       if (!in.Byte(event.data1)) break;
     }
-    add(std::move(event), sizeof(TMidiEvent));
+    add(std::move(event));
   }
-  track.DoneAdding();
+  if (track) track->DoneAdding();
   if (in.Damaged()) throw FileError(kDamagedText, filename_);
+  return size;
 }
 
 // Karaoke texts are bytes: UTF-8 when every text of the file is valid UTF-8, otherwise the

@@ -117,8 +117,13 @@ class TMidiFile {
   std::function<std::int64_t()> MilliSeconds;
 
  private:
-  void ReadTrack(const QByteArray& body, TMidiTrack& track, std::vector<TTempoChange>& tempos,
-                 std::size_t& budget) const;
+  struct TTrackSize {
+    std::size_t events = 0;
+    std::size_t bytes = 0;  // what the events take in memory, texts and tempo map included
+  };
+  // Reads a track chunk's events into `track`; without a track only weighs them.
+  TTrackSize ReadTrack(const QByteArray& body, TMidiTrack* track,
+                       std::vector<TTempoChange>& tempos) const;
   void DecodeTexts();
   void AdvanceTo(std::int64_t t);
 
