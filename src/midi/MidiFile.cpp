@@ -273,12 +273,9 @@ TMidiFile::TTrackSize TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack* t
   std::uint8_t status = 0;
   // Deltas of bytes that came before any status byte: no events, but their time passes.
   std::int64_t skipped = 0;
-  std::int32_t tick = 0;
   const auto add = [&](TMidiEvent event) {
     ++size.events;
     size.bytes += sizeof(TMidiEvent);
-    tick = std::int32_t(std::min<std::int64_t>(std::int64_t(tick) + event.deltaTicks,
-                                               std::numeric_limits<std::int32_t>::max()));
     if (track) track->Add(std::move(event));
   };
   while (in.Left() >= 2) {
@@ -315,7 +312,10 @@ TMidiFile::TTrackSize TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack* t
       add(std::move(event));
       if (tempo) {
         size.bytes += kTempoCost;
-        if (track) tempos.push_back({tick, BigEndian(body, qsizetype(data - body.constData()), 3)});
+        if (track) {
+          tempos.push_back(
+              {track->EndTick, BigEndian(body, qsizetype(data - body.constData()), 3)});
+        }
       }
       continue;
     }
