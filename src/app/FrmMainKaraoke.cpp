@@ -13,6 +13,7 @@
 #include "app/TimeDisplay.h"
 #include "displays/MMLEDLabel.h"
 #include "midi/FrmMidiPlayer.h"
+#include "midi/KaraokeLyrics.h"
 #include "midi/MidiOutput.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
@@ -126,17 +127,9 @@ void TFrmMain::MidiDeviceReady() {
 }
 
 void TFrmMain::BuildLyricLines() {
-  LyricLines->clear();
+  *LyricLines = KaraokeLyricLines(MidiFile1->lyric());
   LyricChars = 0;
   LyricLine = -2;
-  const QString lyric = MidiFile1->lyric();
-  const qsizetype first = lyric.indexOf(QLatin1Char('\\'));
-  if (first < 0) return;
-  // What comes before the first paragraph (titles, credits) is not sung.
-  for (const QString& paragraph : lyric.mid(first + 1).split(QLatin1Char('\\'))) {
-    *LyricLines += paragraph.split(QLatin1Char('/'));
-    LyricLines->append(QString());
-  }
 }
 
 void TFrmMain::MidiFile1MidiEvent(PMidiEvent event) {
@@ -154,24 +147,11 @@ void TFrmMain::MidiFile1MidiEvent(PMidiEvent event) {
   // Only the texts the lyric window shows may move the colouring: lyric events, track
   // names or markers that repeat them would run ahead of the singer.
   if (event->data1 != kMetaText) return;
-  QString text = event->text;
-  bool firstParagraph = false;
-  const qsizetype paragraph = text.indexOf(QLatin1Char('\\'));
-  if (paragraph >= 0) {
-    text[paragraph] = QLatin1Char(' ');
-    // The song's first paragraph has no line before it, and its space is not shown.
-    firstParagraph = LyricLine == -2;
-    LyricLine += 2;
-    if (!firstParagraph) LyricChars += 3;
-  }
-  const qsizetype line = text.indexOf(QLatin1Char('/'));
-  if (line >= 0) {
-    text[line] = QLatin1Char(' ');
-    LyricLine += 1;
-    LyricChars += 1;
-  }
-  if (LyricLine >= 0 && LyricLine < LyricLines->size()) {
-    LyricChars += int(text.size()) - (firstParagraph ? 1 : 0);
+  TLyricColouring colouring{LyricLine, LyricChars};
+  const bool inside = colouring.Advance(event->text, LyricLines->size());
+  LyricLine = colouring.line;
+  LyricChars = colouring.chars;
+  if (inside) {
     FrmMidiPlayer->ColourLyrics(LyricChars);
   } else {
     FrmMidiPlayer->LoadLyrics(*LyricLines);

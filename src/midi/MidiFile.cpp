@@ -1,7 +1,9 @@
 #include "midi/MidiFile.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 
 #include <QFile>
 #include <QStringDecoder>
@@ -15,6 +17,30 @@ namespace {
 constexpr unsigned kClockTimer = 1;
 constexpr int kClockIntervalMs = 10;
 constexpr std::uint8_t kMetaTempo = 0x51;
+constexpr std::uint8_t kMetaText = 1;
+// No legal file holds a length code of more than four bytes (28 bits).
+constexpr int kMaxQuantityBytes = 4;
+constexpr std::size_t kNoteKeys = std::size_t{16} * 128;
+// What a loaded song may take in memory, counted as its records take it: a damaged or
+// hostile file must not grow the program without bound (a real song takes well under 1 MB).
+constexpr std::size_t kMaxSongBytes = std::size_t{192} << 20;
+constexpr std::size_t kTrackCost = sizeof(TMidiTrack) + 32;
+// A text is kept, added to the lyric and decoded once more while loading.
+constexpr std::size_t kTextCost = 32;
+constexpr std::size_t kTextCharCost = 6;
+// A tempo change is kept, sorted and made a segment of the tempo map.
+constexpr std::size_t kTempoCost = 64;
+
+const char* const kEmptyFileText = "\"%1\" is empty.";
+const char* const kNotMidiText = "\"%1\" is not a MIDI file.";
+const char* const kTruncatedText = "Read beyond end of file \"%1\"";
+const char* const kDamagedText = "\"%1\" is a damaged MIDI file and cannot be played.";
+const char* const kNothingToPlayText = "\"%1\" holds no music and no lyrics to play.";
+const char* const kTooLargeText = "\"%1\" holds more than the player can load.";
+
+EInOutError FileError(const char* text, const QString& filename) {
+  return EInOutError(QString::fromUtf8(text).arg(filename));
+}
 
 std::int64_t SystemMilliSeconds() {
   using namespace std::chrono;
@@ -37,23 +63,21 @@ class ChunkReader {
   std::uint8_t Peek() const { return std::uint8_t(body_[qsizetype(pos_)]); }
 
   // A variable-length quantity: seven bits a byte, most significant first, while the top
-  // bit is set. Kept to 32 bits, like every tick count.
+  // bit is set. A longer code than the format allows fails and marks the chunk damaged.
   bool Quantity(std::uint32_t& value) {
     value = 0;
     std::uint8_t byte = 0;
-    do {
+    for (int n = 0; n < kMaxQuantityBytes; ++n) {
       if (!Byte(byte)) return false;
       value = (value << 7) | (byte & 0x7F);
-    } while (byte & 0x80);
-    return true;
+      if (!(byte & 0x80)) return true;
+    }
+    damaged_ = true;
+    return false;
   }
+  bool Damaged() const { return damaged_; }
 
-  bool Bytes(std::uint32_t count, QByteArray& data) {
-    if (Left() < count) return false;
-    data = body_.mid(qsizetype(pos_), qsizetype(count));
-    pos_ += count;
-    return true;
-  }
+  std::size_t Position() const { return pos_; }
 
   bool Skip(std::uint32_t count) {
     if (Left() < count) return false;
@@ -64,6 +88,7 @@ class ChunkReader {
  private:
   const QByteArray& body_;
   std::size_t pos_ = 0;
+  bool damaged_ = false;
 };
 
 std::uint32_t BigEndian(const QByteArray& bytes, qsizetype at, int count) {
@@ -77,13 +102,23 @@ std::uint32_t BigEndian(const QByteArray& bytes, qsizetype at, int count) {
 void TMidiTrack::Add(TMidiEvent event) {
   if (event.status == 0xFF && event.data1 == 3) TrackName = event.text;
   if (event.status == 0xFF && event.data1 == 4) InstrumentName = event.text;
-  EndTick += event.deltaTicks;
+  EndTick = std::int32_t(std::min<std::int64_t>(std::int64_t(EndTick) + event.deltaTicks,
+                                                std::numeric_limits<std::int32_t>::max()));
   event.tick = EndTick;
   event.noteLength = 0;
   const auto index = std::int32_t(Events.size());
   const bool noteOn = (event.status & 0xF0) == 0x90;
   const bool noteOff = (event.status & 0xF0) == 0x80 || (noteOn && event.data2 == 0);
   const std::size_t key = std::size_t(event.status & 0x0F) * 128 + (event.data1 & 0x7F);
+  if ((noteOn || noteOff) && lastNoteOn_.empty()) {
+    lastNoteOn_.assign(kNoteKeys, -1);
+    for (std::size_t i = 0; i < Events.size(); ++i) {
+      const TMidiEvent& e = Events[i];
+      if ((e.status & 0xF0) == 0x90) {
+        lastNoteOn_[std::size_t(e.status & 0x0F) * 128 + (e.data1 & 0x7F)] = std::int32_t(i);
+      }
+    }
+  }
   if (noteOff) {
     // The nearest earlier 0x9n event of the key, matched or not.
     const std::int32_t on = lastNoteOn_[key];
@@ -94,6 +129,10 @@ void TMidiTrack::Add(TMidiEvent event) {
   }
   Events.push_back(std::move(event));
   if (noteOn) lastNoteOn_[key] = index;
+}
+
+void TMidiTrack::DoneAdding() {
+  std::vector<std::int32_t>().swap(lastNoteOn_);
 }
 
 TMidiFile::TMidiFile() : MilliSeconds(SystemMilliSeconds) {
@@ -119,32 +158,59 @@ void TMidiFile::SetOnMidiEvent(TOnMidiEvent callback) {
 }
 
 void TMidiFile::LoadFile() {
-  tracks_.clear();
   QFile file(filename_);
   if (!file.open(QIODevice::ReadOnly)) {
     throw EInOutError(
         QStringLiteral("Cannot open file \"%1\". %2").arg(filename_, file.errorString()));
   }
-  const auto truncated = [this] {
-    return EInOutError(QStringLiteral("Read beyond end of file \"%1\"").arg(filename_));
-  };
+  // Told apart before anything of the loaded song is dropped.
+  if (file.size() == 0) throw FileError(kEmptyFileText, filename_);
+  if (file.peek(4) != "MThd") throw FileError(kNotMidiText, filename_);
+  tracks_.clear();
+  ticksPerQuarter_ = 0;
 
   std::vector<TTempoChange> tempos;
-  while (!file.atEnd()) {
+  std::size_t budget = kMaxSongBytes;
+  std::size_t declared = 0;
+  // Asked once: a file of many small chunks would ask the system at every chunk.
+  const auto fileSize = std::uint64_t(file.size());
+  std::uint64_t pos = 0;
+  while (pos < fileSize) {
+    // Past the tracks the header declares, files carry all sorts of leftovers: only whole
+    // chunks are read there.
+    const bool extra = tracks_.size() >= declared;
     const QByteArray header = file.read(8);
-    if (header.size() < 8) throw truncated();
+    pos += std::uint64_t(header.size());
+    if (header.size() < 8) {
+      if (extra) break;
+      throw FileError(kTruncatedText, filename_);
+    }
     const QByteArray type = header.left(4);
-    const std::uint32_t length = BigEndian(header, 4, 4);
-    // A length past the end of the file is a damaged file, not a reason to allocate it.
-    if (length > std::uint64_t(file.size() - file.pos())) throw truncated();
+    std::uint64_t length = BigEndian(header, 4, 4);
+    if (length > fileSize - pos) {
+      // A cut-off track still plays up to the cut.
+      if (type == "MTrk") {
+        length = fileSize - pos;
+      } else if (extra) {
+        break;
+      } else {
+        throw FileError(kTruncatedText, filename_);
+      }
+    }
+    pos += length;
+    if (type != "MThd" && type != "MTrk") {
+      if (!file.seek(qint64(pos))) throw FileError(kTruncatedText, filename_);
+      continue;
+    }
     const QByteArray body = file.read(qsizetype(length));
-    if (std::uint32_t(body.size()) < length) throw truncated();
+    if (std::uint64_t(body.size()) < length) throw FileError(kTruncatedText, filename_);
 
     if (type == "MThd") {
       if (body.size() >= 2) {
         const std::uint8_t format = std::uint8_t(body[1]);
         if (format <= 2) fileFormat_ = TFileFormat(format);
       }
+      if (body.size() >= 4) declared = BigEndian(body, 2, 2);
       if (body.size() >= 6) {
         const int division = int(BigEndian(body, 4, 2));
         // No tick length comes from these: frames of SMPTE time, or no division at all.
@@ -155,17 +221,30 @@ void TMidiFile::LoadFile() {
         }
         ticksPerQuarter_ = division;
       }
-    } else if (type == "MTrk") {
+    } else {
+      // Weighed first: a song too large for memory is refused before it takes any, and
+      // the events, reserved at once, are never copied while the track grows.
+      const TTrackSize size = ReadTrack(body, nullptr, tempos);
+      if (budget < kTrackCost + size.bytes) throw FileError(kTooLargeText, filename_);
+      budget -= kTrackCost + size.bytes;
       auto track = std::make_unique<TMidiTrack>();
       track->OnMidiEvent = onMidiEvent_;
+      track->Events.reserve(size.events);
       tracks_.push_back(std::move(track));
-      ReadTrack(body, *tracks_.back(), tempos);
+      ReadTrack(body, tracks_.back().get(), tempos);
     }
   }
   file.close();
   if (ticksPerQuarter_ <= 0) {
     throw EInOutError(QStringLiteral("\"%1\" is not a MIDI file: it has no header").arg(filename_));
   }
+  // Only what the clock hands out and the player uses counts: notes and the like, and texts.
+  const bool playable = std::any_of(tracks_.begin(), tracks_.end(), [](const auto& track) {
+    return std::any_of(track->Events.begin(), track->Events.end(), [](const TMidiEvent& e) {
+      return (e.status >= 0x80 && e.status <= 0xEF) || (e.status == 0xFF && e.data1 == kMetaText);
+    });
+  });
+  if (!playable) throw FileError(kNothingToPlayText, filename_);
   // The header's count is only a claim; the chunks found decide.
   numberOfTracks_ = int(tracks_.size());
 
@@ -173,7 +252,7 @@ void TMidiFile::LoadFile() {
   lyric_.clear();
   for (const auto& track : tracks_) {
     for (const TMidiEvent& event : track->Events) {
-      if (event.status == 0xFF && event.data1 == 1) lyric_ += event.text;
+      if (event.status == 0xFF && event.data1 == kMetaText) lyric_ += event.text;
     }
   }
 
@@ -187,39 +266,72 @@ void TMidiFile::LoadFile() {
   tempoMap_ = TTempoMap(std::move(tempos), ticksPerQuarter_);
 }
 
-void TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack& track,
-                          std::vector<TTempoChange>& tempos) const {
+TMidiFile::TTrackSize TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack* track,
+                                           std::vector<TTempoChange>& tempos) const {
   ChunkReader in(body);
+  TTrackSize size;
   std::uint8_t status = 0;
+  // Deltas of bytes that came before any status byte: no events, but their time passes.
+  std::int64_t skipped = 0;
+  const auto add = [&](TMidiEvent event) {
+    ++size.events;
+    size.bytes += sizeof(TMidiEvent);
+    if (track) track->Add(std::move(event));
+  };
   while (in.Left() >= 2) {
     TMidiEvent event;
     std::uint32_t delta = 0;
-    if (!in.Quantity(delta)) return;
-    if (in.Left() == 0) return;
-    if (in.Peek() >= 0x80) in.Byte(status);
+    if (!in.Quantity(delta)) break;
+    if (in.Left() == 0) break;
+    const std::uint8_t next = in.Peek();
+    if (next >= 0x80) {
+      // Real-time and common messages belong to the wire: no file may hold them, and no
+      // reading of the bytes after one can be trusted.
+      if (next > 0xF0 && next != 0xF7 && next != 0xFF) throw FileError(kDamagedText, filename_);
+      in.Byte(status);
+    }
+    const std::int64_t ticks =
+        std::min<std::int64_t>(skipped + delta, std::numeric_limits<std::int32_t>::max());
+    if (status == 0) {
+      skipped = ticks;
+      continue;
+    }
+    skipped = 0;
     event.status = status;
-    event.deltaTicks = std::int32_t(delta);
+    event.deltaTicks = std::int32_t(ticks);
 
     if (status == 0xFF) {
       std::uint32_t length = 0;
-      QByteArray data;
-      if (!in.Byte(event.data1) || !in.Quantity(length) || !in.Bytes(length, data)) return;
-      const qsizetype zero = data.indexOf('\0');
+      if (!in.Byte(event.data1) || !in.Quantity(length) || !in.Skip(length)) break;
+      const char* data = body.constData() + (in.Position() - length);
+      const auto text = qsizetype(std::find(data, data + length, '\0') - data);
+      if (text > 0) size.bytes += kTextCost + std::size_t(text) * kTextCharCost;
+      const bool tempo = event.data1 == kMetaTempo && length >= 3;
       // Kept byte for byte until the whole file shows which encoding its texts use.
-      event.text = QString::fromLatin1(zero < 0 ? data : data.left(zero));
-      if (event.data1 == kMetaTempo && data.size() >= 3) {
-        tempos.push_back({std::int64_t(track.EndTick) + delta, BigEndian(data, 0, 3)});
+      if (track) event.text = QString::fromLatin1(data, text);
+      add(std::move(event));
+      if (tempo) {
+        size.bytes += kTempoCost;
+        if (track) {
+          tempos.push_back(
+              {track->EndTick, BigEndian(body, qsizetype(data - body.constData()), 3)});
+        }
       }
-    } else if (status == 0xF0 || status == 0xF7) {
-      std::uint32_t length = 0;
-      if (!in.Quantity(length) || !in.Skip(length)) return;
-    } else if ((status >= 0x80 && status <= 0xBF) || (status >= 0xE0 && status <= 0xEF)) {
-      if (!in.Byte(event.data1) || !in.Byte(event.data2)) return;
-    } else if (status >= 0xC0 && status <= 0xDF) {
-      if (!in.Byte(event.data1)) return;
+      continue;
     }
-    track.Add(std::move(event));
+    if (status == 0xF0 || status == 0xF7) {
+      std::uint32_t length = 0;
+      if (!in.Quantity(length) || !in.Skip(length)) break;
+    } else if ((status >= 0x80 && status <= 0xBF) || (status >= 0xE0 && status <= 0xEF)) {
+      if (!in.Byte(event.data1) || !in.Byte(event.data2)) break;
+    } else if (status >= 0xC0 && status <= 0xDF) {
+      if (!in.Byte(event.data1)) break;
+    }
+    add(std::move(event));
   }
+  if (track) track->DoneAdding();
+  if (in.Damaged()) throw FileError(kDamagedText, filename_);
+  return size;
 }
 
 // Karaoke texts are bytes: UTF-8 when every text of the file is valid UTF-8, otherwise the
@@ -316,7 +428,11 @@ int TMidiFile::LengthMs() const {
         break;
     }
   }
-  return int(std::nearbyint(ms));
+  return int(std::min(std::nearbyint(ms), double(std::numeric_limits<int>::max())));
+}
+
+int TMidiFile::PositionMs() const {
+  return int(std::min<std::int64_t>(elapsedMs_, std::numeric_limits<int>::max()));
 }
 
 }  // namespace sonarelle

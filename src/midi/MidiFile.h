@@ -15,8 +15,9 @@ namespace sonarelle {
 
 class MessageWindow;
 
-// A file that cannot be read: it cannot be opened, ends inside a chunk, or has a time
-// division that gives no tick length.
+// A file that cannot be read: it cannot be opened, is empty or not MIDI, ends inside a
+// chunk, is damaged, holds nothing to play or too much to load, or has a time division that
+// gives no tick length.
 class EInOutError : public Exception {
  public:
   using Exception::Exception;
@@ -39,18 +40,21 @@ using TOnMidiEvent = std::function<void(PMidiEvent event)>;
 // One "MTrk" chunk.
 struct TMidiTrack {
   std::vector<TMidiEvent> Events;
-  QString TrackName;       // the last meta text of type 3
-  QString InstrumentName;  // the last meta text of type 4
-  std::int32_t EndTick = 0;
+  QString TrackName;          // the last meta text of type 3
+  QString InstrumentName;     // the last meta text of type 4
+  std::int32_t EndTick = 0;   // stays at the largest tick rather than wrap
   std::size_t NextIndex = 0;  // the next event the clock hands out
   TOnMidiEvent OnMidiEvent;   // a copy of the file's callback
 
   // Appends an event: its tick, track and instrument names, and note matching.
   void Add(TMidiEvent event);
+  // Frees what only adding needs; a later Add builds it again.
+  void DoneAdding();
 
  private:
-  // Index of the last event with status 0x9n for each channel and key.
-  std::vector<std::int32_t> lastNoteOn_ = std::vector<std::int32_t>(std::size_t{16} * 128, -1);
+  // Index of the last event with status 0x9n for each channel and key; empty while no
+  // event is being added, so that a song of many tracks does not keep one for each.
+  std::vector<std::int32_t> lastNoteOn_;
 };
 
 enum class TFileFormat { single, multi_synch, multi_asynch };
@@ -103,7 +107,8 @@ class TMidiFile {
   void ResumePlayback();
   bool Playing() const { return playing_; }
   // Song time reached at the last clock tick.
-  int PositionMs() const { return static_cast<int>(elapsedMs_); }
+  int PositionMs() const;
+  // The song's length; a song longer than the largest int gives that.
   int LengthMs() const;
 
   // One clock tick: hands out what became due by now. The clock's timer calls it.
@@ -112,8 +117,13 @@ class TMidiFile {
   std::function<std::int64_t()> MilliSeconds;
 
  private:
-  void ReadTrack(const QByteArray& body, TMidiTrack& track,
-                 std::vector<TTempoChange>& tempos) const;
+  struct TTrackSize {
+    std::size_t events = 0;
+    std::size_t bytes = 0;  // what the events take in memory, texts and tempo map included
+  };
+  // Reads a track chunk's events into `track`; without a track only weighs them.
+  TTrackSize ReadTrack(const QByteArray& body, TMidiTrack* track,
+                       std::vector<TTempoChange>& tempos) const;
   void DecodeTexts();
   void AdvanceTo(std::int64_t t);
 

@@ -21,6 +21,7 @@
 #include "midi/MidiOutput.h"
 #include "midi/ScaleSong.h"
 #include "midi/SmfWriter.h"
+#include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
 #include "support/ModalBoxWatcher.h"
 #include "support/Tone.h"
@@ -73,6 +74,39 @@ class KaraokeTest : public ::testing::Test {
   std::unique_ptr<TProgramWindows> windows_;
   TFrmMain* main_ = nullptr;
 };
+
+// Ahead of the tests that close the main window: closing ends the message loop, and a box
+// opened after that returns at once.
+TEST_F(KaraokeTest, ASongWithLeftoversPlaysAndFilesThatAreNoSongsSayWhy) {
+  ModalBoxWatcher boxes;
+  smf::Track texts;
+  texts.Text(0, "\\Twin").Event(0, {0x90, 60, 100}).Text(10, "kle").Event(10, {0x80, 60, 0});
+  const QString song = dir_.filePath(QStringLiteral("leftovers.kar"));
+  smf::Write(song.toStdString(),
+             smf::Song(1, 96, {smf::Track().Tempo(0, 500000), texts}) +
+                 smf::Track().Meta(0, 3, "_Made with a karaoke sequencer.").bytes);
+  const QString empty = dir_.filePath(QStringLiteral("empty.kar"));
+  const QString notMidi = dir_.filePath(QStringLiteral("notes.kar"));
+  smf::Write(empty.toStdString(), "");
+  smf::Write(notMidi.toStdString(), "Twinkle, twinkle, little star\n");
+  const QByteArray server = qgetenv("PULSE_SERVER");
+  qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmMidiPlayer->MidiOutput1 != nullptr; }, 5000));
+  qputenv("PULSE_SERVER", server);
+
+  RunGuarded([&] { main_->PlayFile(song); });
+  EXPECT_TRUE(boxes.Boxes().isEmpty()) << boxes.Texts().join(QLatin1Char('\n')).toStdString();
+  EXPECT_EQ(*main_->LyricLines, QStringList({"Twinkle", ""}));
+  EXPECT_TRUE(main_->Timer1->isActive());
+
+  for (const QString& file : {empty, notMidi}) RunGuarded([&] { main_->PlayFile(file); });
+  EXPECT_EQ(boxes.Texts(),
+            QStringList({QStringLiteral("\"%1\" is empty.").arg(empty),
+                         QStringLiteral("\"%1\" is not a MIDI file.").arg(notMidi)}));
+  for (const auto& box : boxes.Boxes()) EXPECT_TRUE(box.critical);
+  EXPECT_FALSE(main_->Timer1->isActive());
+}
 
 TEST_F(KaraokeTest, LyricsColourAsTheirTextsComeDueEvenWithoutADevice) {
   ModalBoxWatcher boxes;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <climits>
 
 #include "SmfWriter.h"
 #include "midi/MidiFile.h"
@@ -82,12 +83,13 @@ TEST(MidiFileTest, DamagedFilesFailKeepingWhatWasRead) {
   Load(midi, smf::Song(1, 96, {texts, smf::Track()}));
   ASSERT_EQ(midi.NumberOfTracks(), 2);
 
-  // A body that claims more than the file holds is refused before it is read.
-  const std::string good = smf::Header(0, 1, 96) + smf::Track().Text(0, "new").Chunk();
+  // Before the tracks the header declares are read, a chunk that claims more than the file
+  // holds is refused before it is read.
+  const std::string good = smf::Header(0, 2, 96) + smf::Track().Text(0, "new").Chunk();
   const std::pair<std::string, std::size_t> cases[] = {
-      {good + "MTrk" + smf::BigEndian(0x7FFFFFF0, 4) + "xx", 1},
+      {good + "XFIH" + smf::BigEndian(0x7FFFFFF0, 4) + "xx", 1},
       {good + "MTr", 1},
-      {good.substr(0, good.size() - 1), 0}};
+      {good.substr(0, 12), 0}};
   for (const auto& [damaged, tracksRead] : cases) {
     EXPECT_THROW(Load(midi, damaged), EInOutError);
     EXPECT_EQ(midi.Tracks().size(), tracksRead);  // what was read before the damage stays
@@ -103,6 +105,102 @@ TEST(MidiFileTest, DamagedFilesFailKeepingWhatWasRead) {
   }
   midi.SetFilename(QStringLiteral("/nonexistent/song.kar"));
   EXPECT_THROW(midi.LoadFile(), EInOutError);
+}
+
+std::string MessageOf(TMidiFile& midi, const std::string& bytes) {
+  return ErrorOf<EInOutError>([&] { Load(midi, bytes); }).toStdString();
+}
+
+TEST(MidiFileTest, WhatFollowsTheDeclaredTracksAndACutLastTrackDoNotLoseTheSong) {
+  smf::Track tempo, texts;
+  tempo.Tempo(0, 500000).Event(0, {0x90, 60, 100}).Event(96, {0x80, 60, 0});
+  texts.Text(0, "@TSong").Text(10, "\\Twin").Text(10, "kle");
+  // A real KAR file ends in 35 bytes of a stray track-name event: read as a chunk, 1.6 GB.
+  const std::string stray = smf::Track().Meta(0, 3, "_Made with a karaoke sequencer.").bytes;
+  ASSERT_EQ(stray.size(), 35u);
+  TMidiFile midi;
+  Load(midi, smf::Song(1, 96, {tempo, texts}) + smf::Chunk("XFIH", "skipped") +
+                 smf::Track().Text(0, "/star").Chunk() + stray);
+  EXPECT_EQ(midi.NumberOfTracks(), 3);  // the chunks found, not the header's 2
+  EXPECT_EQ(midi.lyric(), QStringLiteral("@TSong\\Twinkle/star"));
+
+  // A last track cut short plays up to the cut.
+  const std::string cut = smf::Header(1, 2, 96) + tempo.Chunk() + "MTrk" +
+                          smf::BigEndian(std::uint32_t(texts.bytes.size() + 100), 4) + texts.bytes;
+  Load(midi, cut);
+  EXPECT_EQ(midi.NumberOfTracks(), 2);
+  EXPECT_EQ(midi.lyric(), QStringLiteral("@TSong\\Twinkle"));
+  EXPECT_EQ(midi.LengthMs(), 500);
+}
+
+TEST(MidiFileTest, FilesThatAreNotSongsSayWhatIsWrongAndKeepTheLoadedSong) {
+  TMidiFile midi;
+  Load(midi, smf::Song(0, 96, {smf::Track().Text(0, "old")}));
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "\" is empty."},
+      {"RIFF\\x24\\x08\\0\\0WAVEfmt ", "\" is not a MIDI file."},
+      {"MT", "\" is not a MIDI file."}};
+  for (const auto& [bytes, says] : cases) {
+    const std::string message = MessageOf(midi, bytes);
+    EXPECT_NE(message.find(midi.Filename().toStdString() + says), std::string::npos) << message;
+    EXPECT_EQ(midi.Tracks().size(), 1u);
+    EXPECT_EQ(midi.lyric(), QStringLiteral("old"));
+  }
+}
+
+TEST(MidiFileTest, DamagedTracksAreRefusedAndStrayBytesMakeNoEvents) {
+  TMidiFile midi;
+  // Thousands of empty tracks, or bytes before any status byte, hold nothing to play.
+  const std::string nothing = "holds no music and no lyrics to play";
+  std::string empties = smf::Header(1, 5000, 96);
+  for (int i = 0; i < 5000; ++i) empties += smf::Chunk("MTrk", "");
+  EXPECT_NE(MessageOf(midi, empties).find(nothing), std::string::npos);
+  smf::Track zeros{std::string(1 << 20, '\0')};
+  EXPECT_NE(MessageOf(midi, smf::Song(0, 96, {zeros})).find(nothing), std::string::npos);
+
+  // Their deltas still pass: the note comes at 5 + 7 ticks.
+  Load(midi, smf::Song(0, 96, {smf::Track().Raw({5, 7}).Event(0, {0x90, 60, 100})}));
+  EXPECT_EQ(midi.Tracks().at(0)->Events.size(), 1u);
+  EXPECT_EQ(midi.Tracks().at(0)->Events[0].tick, 12);
+
+  // A length code of five bytes, and status bytes no file may hold.
+  const std::string damaged = "is a damaged MIDI file";
+  smf::Track longCode;
+  longCode.Raw({0x81, 0x80, 0x80, 0x80, 0x00, 0x90, 60, 100});
+  EXPECT_NE(MessageOf(midi, smf::Song(0, 96, {longCode})).find(damaged), std::string::npos);
+  for (int status = 0xF1; status <= 0xFE; ++status) {
+    if (status == 0xF7) continue;
+    smf::Track track;
+    track.Event(0, {0x90, 60, 100}).Event(0, {status, 0x10, 0x20}).Event(0, {0x80, 60, 0});
+    EXPECT_NE(MessageOf(midi, smf::Song(0, 96, {track})).find(damaged), std::string::npos)
+        << std::hex << status;
+  }
+}
+
+TEST(MidiFileTest, TicksAndLengthStopAtTheirLargestValues) {
+  // Legal four-byte deltas summing past 32 bits.
+  smf::Track far;
+  far.Event(0, {0x90, 60, 100});
+  for (int i = 0; i < 9; ++i) far.Event(0x0FFFFFFF, {0x3C, 0x40});
+  far.Event(0x0FFFFFFF, {0x80, 60, 0});
+  TMidiFile midi;
+  Load(midi, smf::Song(0, 96, {far}));
+  const auto& events = midi.Tracks().at(0)->Events;
+  EXPECT_EQ(midi.Tracks().at(0)->EndTick, INT32_MAX);
+  EXPECT_EQ(events.at(7).tick, 7 * 0x0FFFFFFF);
+  EXPECT_EQ(events.back().tick, INT32_MAX);
+
+  // A quarter of 16.7 s and one tick a quarter: 4.5 * 10^12 ms, longer than an int holds.
+  smf::Track slow;
+  slow.Tempo(0, 0xFFFFFF).Event(0, {0x90, 60, 100}).Event(0x0FFFFFFF, {0x80, 60, 0});
+  std::int64_t now = 0;
+  midi.MilliSeconds = [&] { return now; };
+  Load(midi, smf::Song(0, 1, {slow}));
+  EXPECT_EQ(midi.LengthMs(), INT_MAX);
+  midi.StartPlayback();
+  now = 1000;
+  midi.ClockTick();
+  EXPECT_LT(midi.PositionMs(), midi.LengthMs());
 }
 
 TEST(MidiFileTest, TextsAreUtf8ElseTheLegacyEncoding) {
