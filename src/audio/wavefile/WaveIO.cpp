@@ -86,6 +86,10 @@ bool UsableFormat(const WAVEFORMATEX& format) {
 // Sizes of the chunks written behind the data on close.
 std::int64_t TrailerSize(const WaveIOBlock& block) {
   std::int64_t size = 12;  // "fact"
+  if (block.formatBehindData) {
+    const auto format = static_cast<std::int64_t>(FormatSize(block.Format()));
+    size += 8 + format + (format & 1);
+  }
   for (const WaveDispEntry& entry : block.disp) {
     size += 8 + 4 + entry.data.size() + ((4 + entry.data.size()) & 1);
   }
@@ -112,6 +116,15 @@ bool WriteTrailer(WaveIOBlock& block) {
           static_cast<std::uint32_t>(std::min<std::int64_t>(block.samples, kMaxRiffSize))) ||
       !file.Ascend(fact)) {
     return false;
+  }
+  if (block.formatBehindData) {
+    RiffChunk fmt;
+    fmt.id = FourCC("fmt ");
+    const auto size = static_cast<std::int64_t>(FormatSize(block.Format()));
+    if (!file.CreateChunk(fmt) || file.Write(block.format.get(), size) != size ||
+        !file.Ascend(fmt)) {
+      return false;
+    }
   }
   for (const WaveDispEntry& entry : block.disp) {
     RiffChunk disp;
@@ -249,6 +262,7 @@ int OpenWaveFile(const QString& name, WaveIOPtr& block) {
         result->format->cbSize = static_cast<std::uint16_t>(room - sizeof(WAVEFORMATEX));
       }
       haveFmt = true;
+      result->formatBehindData = haveData;
     } else if (chunk.id == FourCC("data")) {
       if (haveData) {
         break;

@@ -55,6 +55,9 @@ struct WaveIOBlock {
   std::vector<WaveDispEntry> disp;
   std::vector<WaveInfoEntry> info;
   std::int64_t bytesPerSample = 0;  // 0: convert with the format's own rates
+  // The file's "fmt " chunk follows its data: the chunks written behind the data on close
+  // carry it again, since they take its place.
+  bool formatBehindData = false;
   int ioBufferSize = RiffFile::kDefaultBufferSize;
   FormatPtr format;  // the "fmt " chunk, at least 18 bytes
 
