@@ -109,6 +109,10 @@ TEST(TakeFileTest, ATakeThatCannotBeReadIsKeptUnchangedAndMarkedDamaged) {
       Riff(Chunk("fmt ", U16(1) + U16(2)) + Fmt(kFormat) + Chunk("data", Ramp(1001), 0), 0));
   ASSERT_TRUE(Put(folder + "SWtemp4.wav", files.back()));
   ASSERT_TRUE(Put(folder + "SWtemp5.wav", Killed(Ramp(1001))));
+  // The fastest byte rate 32 bits hold: 8-bit mono at 0xFFFFFFFF frames a second still reads.
+  WAVEFORMATEX fastest = MakePCMFormat(8, 1, 8000);
+  fastest.nSamplesPerSec = 0xFFFFFFFFU;
+  ASSERT_TRUE(Put(folder + "SWtemp6.wav", Riff(Fmt(fastest) + Chunk("data", Ramp(1001), 0), 0)));
 
   const TTakeFiles left = TTakeFile::FindLeft({folder});
   for (std::size_t i = 0; i < files.size(); ++i) {
@@ -122,14 +126,15 @@ TEST(TakeFileTest, ATakeThatCannotBeReadIsKeptUnchangedAndMarkedDamaged) {
     }
     EXPECT_TRUE((*take)->Damaged()) << "take " << i + 1;
   }
-  EXPECT_EQ(left.size(), files.size() + 1);
-  const auto good = std::find_if(
-      left.begin(), left.end(), [&](const auto& t) { return t->Path() == folder + "SWtemp5.wav"; });
-  ASSERT_NE(good, left.end());
-  EXPECT_FALSE((*good)->Damaged());
-  WaveIOPtr block;
-  EXPECT_EQ(OpenWaveFile(folder + "SWtemp5.wav", block), kWaveIOOk)
-      << "a take that reads is mended";
+  EXPECT_EQ(left.size(), files.size() + 2);
+  for (const char* name : {"SWtemp5.wav", "SWtemp6.wav"}) {
+    const auto good = std::find_if(left.begin(), left.end(),
+                                   [&](const auto& t) { return t->Path() == folder + name; });
+    ASSERT_NE(good, left.end()) << name;
+    EXPECT_FALSE((*good)->Damaged()) << name;
+    WaveIOPtr block;
+    EXPECT_EQ(OpenWaveFile(folder + name, block), kWaveIOOk) << name << " is mended";
+  }
 }
 
 TEST(TakeFileTest, TakesGoToThePrivateStateFolderWhichTheSystemDoesNotEmptyAtBoot) {

@@ -216,10 +216,11 @@ TEST(TakeSafetyTest, ATakeThatCannotBeReadIsListedAsDamagedAndLeftAsItWas) {
       EXPECT_FALSE(takes.BtnSave->isEnabled());
       EXPECT_TRUE(takes.BtnShowFolder->isEnabled());
     }
+    takes.ListTakes->setCurrentRow(0);
     takes.BtnShowFolder->click();
     ASSERT_EQ(fileManager.opened.size(), 1);
     EXPECT_EQ(fileManager.opened.front(), QUrl::fromLocalFile(QDir(folder).absolutePath()));
-    const QString discarded = takes.Takes().back()->Path();
+    const QString discarded = takes.Takes().front()->Path();
     takes.BtnDiscard->click();
     EXPECT_FALSE(QFile::exists(discarded));
     EXPECT_EQ(takes.Takes().size(), files.size() - 1);
