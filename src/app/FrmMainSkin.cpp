@@ -56,7 +56,7 @@ const std::initializer_list<SkinnedWindow>& SkinnedWindows() {
       {"FrmUpdate",
        {"suiForm1", "suiGroupBox1", "suiCheckBox1", "suiEdit1", "suiEdit2", "suiEdit3",
         "suiButton1", "suiButton2", "suiProgressBar1"}},
-      {"FrmTakes", {"suiForm1", "ListTakes", "BtnSave", "BtnDiscard", "BtnLater"}},
+      {"FrmTakes", {"suiForm1", "ListTakes", "BtnSave", "BtnDiscard", "BtnShowFolder", "BtnLater"}},
   };
   return windows;
 }

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -10,12 +11,17 @@
 #include <QVBoxLayout>
 
 #include "platform/MessageBoxes.h"
+#include "platform/Shell.h"
 
 namespace sonarelle {
 
 namespace {
 
 constexpr TText kUnableToDelete{"MsgUnableToDelete", "Unable to delete %1"};
+constexpr TText kUnableToShowFolder{"MsgUnableToShowFolder",
+                                    "No file manager could show the folder %1."};
+constexpr TText kDamaged{"MsgDamaged", "This take is damaged."};
+constexpr TText kShowFolder{"BtnShowFolder", "Show in folder"};
 
 }  // namespace
 
@@ -35,11 +41,14 @@ TFrmTakes::TFrmTakes() : QWidget(nullptr, Qt::Window) {
   BtnSave->setObjectName(QStringLiteral("BtnSave"));
   BtnDiscard = new QPushButton(QStringLiteral("Discard"), this);
   BtnDiscard->setObjectName(QStringLiteral("BtnDiscard"));
+  BtnShowFolder = new QPushButton(QString::fromUtf8(kShowFolder.english), this);
+  BtnShowFolder->setObjectName(QStringLiteral("BtnShowFolder"));
   BtnLater = new QPushButton(QStringLiteral("Later"), this);
   BtnLater->setObjectName(QStringLiteral("BtnLater"));
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(BtnSave);
   buttons->addWidget(BtnDiscard);
+  buttons->addWidget(BtnShowFolder);
   buttons->addStretch();
   buttons->addWidget(BtnLater);
   auto* layout = new QVBoxLayout(this);
@@ -49,6 +58,9 @@ TFrmTakes::TFrmTakes() : QWidget(nullptr, Qt::Window) {
   connect(BtnSave, &QPushButton::clicked, this, [this] { RunGuarded([this] { BtnSaveClick(); }); });
   connect(BtnDiscard, &QPushButton::clicked, this,
           [this] { RunGuarded([this] { BtnDiscardClick(); }); });
+  connect(BtnShowFolder, &QPushButton::clicked, this,
+          [this] { RunGuarded([this] { BtnShowFolderClick(); }); });
+  connect(ListTakes, &QListWidget::currentRowChanged, this, [this] { UpdateButtons(); });
   connect(BtnLater, &QPushButton::clicked, this, [this] { BtnLaterClick(); });
 }
 
@@ -61,6 +73,7 @@ void TFrmTakes::LoadLanguage(const TIniSnapshot& texts) {
   Label1->setText(text("label1", Label1->text()));
   BtnSave->setText(text("BtnSave", BtnSave->text()));
   BtnDiscard->setText(text("BtnDiscard", BtnDiscard->text()));
+  BtnShowFolder->setText(texts_(kShowFolder));
   BtnLater->setText(text("BtnLater", BtnLater->text()));
 }
 
@@ -83,14 +96,21 @@ void TFrmTakes::Refresh() {
   const int row = std::max(0, Selected());
   ListTakes->clear();
   for (const auto& take : takes_) {
-    ListTakes->addItem(QStringLiteral("%1    %2    %3")
-                           .arg(QLocale().toString(take->Recorded(), QLocale::ShortFormat),
-                                TakeLengthText(take->LengthMs()),
-                                QDir::toNativeSeparators(take->Path())));
+    ListTakes->addItem(
+        QStringLiteral("%1    %2    %3")
+            .arg(QLocale().toString(take->Recorded(), QLocale::ShortFormat),
+                 take->Damaged() ? texts_(kDamaged) : TakeLengthText(take->LengthMs()),
+                 QDir::toNativeSeparators(take->Path())));
   }
   if (!takes_.empty()) ListTakes->setCurrentRow(std::min<int>(row, int(takes_.size()) - 1));
-  BtnSave->setEnabled(!takes_.empty());
-  BtnDiscard->setEnabled(!takes_.empty());
+  UpdateButtons();
+}
+
+void TFrmTakes::UpdateButtons() {
+  const int row = Selected();
+  BtnSave->setEnabled(row >= 0 && !takes_[static_cast<std::size_t>(row)]->Damaged());
+  BtnDiscard->setEnabled(row >= 0);
+  BtnShowFolder->setEnabled(row >= 0);
 }
 
 int TFrmTakes::Selected() const {
@@ -100,7 +120,7 @@ int TFrmTakes::Selected() const {
 
 void TFrmTakes::BtnSaveClick() {
   const int row = Selected();
-  if (row < 0 || !OnSave) return;
+  if (row < 0 || !OnSave || takes_[static_cast<std::size_t>(row)]->Damaged()) return;
   std::unique_ptr<TTakeFile> take = std::move(takes_[static_cast<std::size_t>(row)]);
   takes_.erase(takes_.begin() + row);
   // While the save dialog shows, the take is out of the list.
@@ -122,6 +142,15 @@ void TFrmTakes::BtnDiscardClick() {
   takes_.erase(takes_.begin() + row);
   Refresh();
   if (takes_.empty()) hide();
+}
+
+void TFrmTakes::BtnShowFolderClick() {
+  const int row = Selected();
+  if (row < 0) return;
+  const QString folder = QFileInfo(takes_[static_cast<std::size_t>(row)]->Path()).absolutePath();
+  if (!Shell::Open(folder)) {
+    ShowMessage(texts_(kUnableToShowFolder).arg(QDir::toNativeSeparators(folder)));
+  }
 }
 
 void TFrmTakes::BtnLaterClick() {

@@ -15,8 +15,9 @@ class QPushButton;
 namespace sonarelle {
 
 // The window that offers takes back which were never saved: those a program that ended
-// left behind, and those a failed conversion kept. Each can be saved, discarded or left
-// for later; nothing is deleted unless the singer chooses Discard.
+// left behind, and those a failed conversion kept. Each can be saved, discarded, shown in
+// its folder or left for later; nothing is deleted unless the singer chooses Discard. A
+// damaged take is listed as such and cannot be saved.
 class TFrmTakes : public QWidget {
  public:
   TFrmTakes();
@@ -37,6 +38,7 @@ class TFrmTakes : public QWidget {
   QListWidget* ListTakes = nullptr;
   QPushButton* BtnSave = nullptr;
   QPushButton* BtnDiscard = nullptr;
+  QPushButton* BtnShowFolder = nullptr;
   QPushButton* BtnLater = nullptr;
 
  protected:
@@ -46,6 +48,10 @@ class TFrmTakes : public QWidget {
   void Refresh();
   void BtnSaveClick();
   void BtnDiscardClick();
+  // Opens the folder holding the selected take in the desktop's file manager.
+  void BtnShowFolderClick();
+  // Save only for a take that can be read; the others for any take.
+  void UpdateButtons();
   // Keeps every take on disk for the next start and closes the window.
   void BtnLaterClick();
   int Selected() const;

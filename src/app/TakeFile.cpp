@@ -70,10 +70,12 @@ TTakeFiles TTakeFile::FindLeft(const QStringList& folders) {
       auto take = std::make_unique<TTakeFile>(Key{});
       // A take its process still holds is being recorded, saved or converted.
       if (!take->lock_.Acquire(file.absoluteFilePath())) continue;
-      if (RepairWaveFile(take->Path()) != kWaveIOOk) continue;
+      const int repaired = RepairWaveFile(take->Path());
+      if (repaired == kWaveIOInvalid) continue;  // no WAVE file, so none of our takes
       WaveIOPtr block;
-      if (OpenWaveFile(take->Path(), block) != kWaveIOOk) continue;
-      if (block->samples == 0) {
+      if (repaired != kWaveIOOk || OpenWaveFile(take->Path(), block) != kWaveIOOk) {
+        take->damaged_ = true;
+      } else if (block->samples == 0) {
         take->Remove();  // made for a take that never recorded anything
         continue;
       }

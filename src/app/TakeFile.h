@@ -27,7 +27,8 @@ class TTakeFile {
 
   // The takes in `folders` that a process left behind without saving or discarding them,
   // oldest first, each now held by this process and finished so that it reads as a WAVE
-  // file holding all it recorded. Files held elsewhere, other users' files and files that
+  // file holding all it recorded. A WAVE file that cannot be read as a take is held too,
+  // unchanged and marked Damaged. Files held elsewhere, other users' files and files that
   // are no WAVE file are left alone; a file holding no audio at all is removed.
   static std::vector<std::unique_ptr<TTakeFile>> FindLeft(const QStringList& folders);
 
@@ -40,6 +41,9 @@ class TTakeFile {
   TTakeFile& operator=(const TTakeFile&) = delete;
 
   QString Path() const { return lock_.Path(); }
+  // Whether the file cannot be read as a take: it is kept as it was, to be discarded or
+  // looked at, never saved.
+  bool Damaged() const { return damaged_; }
   // When the take was last written.
   QDateTime Recorded() const;
   // Length of the take's audio in milliseconds, -1 when it cannot be read.
@@ -49,6 +53,7 @@ class TTakeFile {
 
  private:
   FileLock lock_;
+  bool damaged_ = false;
 };
 
 using TTakeFiles = std::vector<std::unique_ptr<TTakeFile>>;

@@ -101,7 +101,7 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   Write(QStringLiteral("themes/xpsilver.sui"),
         "[Theme]\nWINDOW=silver\nface=#eeeef4\nbutton=#d4d0c8\nhighlight=#7a96df\n");
   Start();
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::MacOS), 51);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::MacOS), 52);
   const QList<QWidget*> unlisted = {
       windows_->FrmMain->BtnPlay,     windows_->FrmMain->Label1,
       windows_->FrmMain->MMLEDLABEL1, windows_->FrmMidiPlayer->RichEdit1,
@@ -118,7 +118,7 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   for (QWidget* control : unlisted) control->setProperty("colorsBefore", colors(control));
 
   Choose("N95");
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::DeepBlue), 51);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::DeepBlue), 52);
   EXPECT_EQ(Config(), "[skin]\nskin=5\n");
   EXPECT_EQ(MainFace(), Readable(BuiltInLook(TsuiUIStyle::DeepBlue)).face);
   for (QWidget* control : unlisted) {
@@ -134,7 +134,7 @@ TEST_F(SkinTest, AChosenSkinReachesTheListedControlsOfEveryWindowIsWrittenAndCom
   Choose("N98");
   EXPECT_EQ(MainFace(), QColor(0xc8, 0xd8, 0xe8));
   Choose("N96");
-  EXPECT_EQ(ExpectStyle(TsuiUIStyle::FromThemeFile), 51);
+  EXPECT_EQ(ExpectStyle(TsuiUIStyle::FromThemeFile), 52);
   EXPECT_EQ(MainFace(), QColor(0xee, 0xee, 0xf4));
   EXPECT_EQ(WaitingFace(), QColor(0xee, 0xee, 0xf4));
   EXPECT_EQ(TakesFace(), QColor(0xee, 0xee, 0xf4)) << "the takes window is skinned too";

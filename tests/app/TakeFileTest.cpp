@@ -2,8 +2,10 @@
 // takes go to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include <QDir>
 #include <QFile>
@@ -93,6 +95,46 @@ TEST(TakeFileTest, TakesLeftBehindAreFinishedAndOfferedAndNothingElseIsTouched) 
   EXPECT_EQ(Get(folder + "SWtemp12345.wav"), killed);
   EXPECT_EQ(Get(folder + "other.wav"), killed);
   EXPECT_TRUE(TTakeFile::FindLeft({folder}).empty()) << "held by the first search";
+}
+
+TEST(TakeFileTest, ATakeThatCannotBeReadIsKeptUnchangedAndMarkedDamaged) {
+  QTemporaryDir dir;
+  const QString folder = dir.path() + '/';
+  std::vector<QByteArray> files = UnplayableTakes();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    ASSERT_TRUE(Put(folder + QStringLiteral("SWtemp%1.wav").arg(i + 1), files[i]));
+  }
+  // The first "fmt " chunk too short and a second after it: the reader stops at the first.
+  files.push_back(
+      Riff(Chunk("fmt ", U16(1) + U16(2)) + Fmt(kFormat) + Chunk("data", Ramp(1001), 0), 0));
+  ASSERT_TRUE(Put(folder + "SWtemp4.wav", files.back()));
+  ASSERT_TRUE(Put(folder + "SWtemp5.wav", Killed(Ramp(1001))));
+  // The fastest byte rate 32 bits hold: 8-bit mono at 0xFFFFFFFF frames a second still reads.
+  WAVEFORMATEX fastest = MakePCMFormat(8, 1, 8000);
+  fastest.nSamplesPerSec = 0xFFFFFFFFU;
+  ASSERT_TRUE(Put(folder + "SWtemp6.wav", Riff(Fmt(fastest) + Chunk("data", Ramp(1001), 0), 0)));
+
+  const TTakeFiles left = TTakeFile::FindLeft({folder});
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const QString path = folder + QStringLiteral("SWtemp%1.wav").arg(i + 1);
+    EXPECT_EQ(Get(path), files[i]) << "take " << i + 1 << " is left as it was";
+    const auto take =
+        std::find_if(left.begin(), left.end(), [&](const auto& t) { return t->Path() == path; });
+    if (take == left.end()) {
+      ADD_FAILURE() << "take " << i + 1 << " is not listed";
+      continue;
+    }
+    EXPECT_TRUE((*take)->Damaged()) << "take " << i + 1;
+  }
+  EXPECT_EQ(left.size(), files.size() + 2);
+  for (const char* name : {"SWtemp5.wav", "SWtemp6.wav"}) {
+    const auto good = std::find_if(left.begin(), left.end(),
+                                   [&](const auto& t) { return t->Path() == folder + name; });
+    ASSERT_NE(good, left.end()) << name;
+    EXPECT_FALSE((*good)->Damaged()) << name;
+    WaveIOPtr block;
+    EXPECT_EQ(OpenWaveFile(folder + name, block), kWaveIOOk) << name << " is mended";
+  }
 }
 
 TEST(TakeFileTest, TakesGoToThePrivateStateFolderWhichTheSystemDoesNotEmptyAtBoot) {

@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 #include "EventWait.h"
 #include "RigAudio.h"
@@ -23,6 +25,8 @@
 #include "app/FrmTakes.h"
 #include "app/ProgramWindows.h"
 #include "audio/wavefile/MMWave.h"
+#include "audio/wavefile/WaveBytes.h"
+#include "platform/TakeFolder.h"
 
 namespace sonarelle {
 namespace {
@@ -174,5 +178,63 @@ TEST(TakeSafetyTest, LogoutSignalsFinishTheTakeAndKeepIt) {
   EXPECT_GE(Seconds(take), 0.8);
 }
 
+// Stands in for the desktop's file manager: the folders it was asked to show.
+class FolderOpener : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> opened;
+ public slots:
+  void Open(const QUrl& url) { opened << url; }
+};
+
+// Takes that cannot be read are never rewritten at start: listed as damaged, with Discard
+// and Show in folder but no Save.
+TEST(TakeSafetyTest, ATakeThatCannotBeReadIsListedAsDamagedAndLeftAsItWas) {
+  // A state folder of its own: the other tests leave takes of theirs.
+  QTemporaryDir state;
+  const QByteArray stateBefore = qgetenv("XDG_STATE_HOME");
+  qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+  const QString folder = TakeFolder();
+  const std::vector<QByteArray> files = wavebytes::UnplayableTakes();
+  QStringList paths;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    paths << folder + QStringLiteral("SWtemp%1.wav").arg(i + 1);
+    ASSERT_TRUE(wavebytes::Put(paths.back(), files[i]));
+  }
+  FolderOpener fileManager;
+  QDesktopServices::setUrlHandler(QStringLiteral("file"), &fileManager, "Open");
+  {
+    TProgramWindows windows;
+    windows.FrmMain->show();
+    TFrmTakes& takes = *windows.FrmTakes;
+    ASSERT_TRUE(WaitUntil([&] { return takes.isVisible(); }, 5000));
+    ASSERT_EQ(takes.Takes().size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      EXPECT_EQ(wavebytes::Get(paths[static_cast<qsizetype>(i)]), files[i]) << "take " << i + 1;
+      takes.ListTakes->setCurrentRow(static_cast<int>(i));
+      EXPECT_TRUE(takes.ListTakes->currentItem()->text().contains("damaged")) << "take " << i + 1;
+      EXPECT_FALSE(takes.BtnSave->isEnabled());
+      EXPECT_TRUE(takes.BtnShowFolder->isEnabled());
+    }
+    takes.ListTakes->setCurrentRow(0);
+    takes.BtnShowFolder->click();
+    ASSERT_EQ(fileManager.opened.size(), 1);
+    EXPECT_EQ(fileManager.opened.front(), QUrl::fromLocalFile(QDir(folder).absolutePath()));
+    const QString discarded = takes.Takes().front()->Path();
+    takes.BtnDiscard->click();
+    EXPECT_FALSE(QFile::exists(discarded));
+    EXPECT_EQ(takes.Takes().size(), files.size() - 1);
+    takes.BtnLater->click();
+  }
+  QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+  TProgramWindows again;
+  again.FrmMain->show();
+  ASSERT_TRUE(WaitUntil([&] { return again.FrmTakes->isVisible(); }, 5000));
+  EXPECT_EQ(again.FrmTakes->Takes().size(), files.size() - 1) << "kept for the next start";
+  qputenv("XDG_STATE_HOME", stateBefore);
+}
+
 }  // namespace
 }  // namespace sonarelle
+
+#include "TakeSafetyTest.moc"

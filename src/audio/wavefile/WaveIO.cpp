@@ -86,6 +86,10 @@ bool UsableFormat(const WAVEFORMATEX& format) {
 // Sizes of the chunks written behind the data on close.
 std::int64_t TrailerSize(const WaveIOBlock& block) {
   std::int64_t size = 12;  // "fact"
+  if (block.formatBehindData) {
+    const auto format = static_cast<std::int64_t>(FormatSize(block.Format()));
+    size += 8 + format + (format & 1);
+  }
   for (const WaveDispEntry& entry : block.disp) {
     size += 8 + 4 + entry.data.size() + ((4 + entry.data.size()) & 1);
   }
@@ -112,6 +116,15 @@ bool WriteTrailer(WaveIOBlock& block) {
           static_cast<std::uint32_t>(std::min<std::int64_t>(block.samples, kMaxRiffSize))) ||
       !file.Ascend(fact)) {
     return false;
+  }
+  if (block.formatBehindData) {
+    RiffChunk fmt;
+    fmt.id = FourCC("fmt ");
+    const auto size = static_cast<std::int64_t>(FormatSize(block.Format()));
+    if (!file.CreateChunk(fmt) || file.Write(block.format.get(), size) != size ||
+        !file.Ascend(fmt)) {
+      return false;
+    }
   }
   for (const WaveDispEntry& entry : block.disp) {
     RiffChunk disp;
@@ -176,6 +189,25 @@ bool EndAfterData(WaveIOBlock& block) {
 
 }  // namespace
 
+bool NormaliseFileFormat(WAVEFORMATEX& format) {
+  // The file's own block size divides its data, so it must not be 0 even for PCM.
+  if (format.nBlockAlign == 0) {
+    return false;
+  }
+  if (format.wFormatTag == WAVE_FORMAT_PCM) {
+    // Whole bytes per sample, which is channels * bits / 8 whenever bits are whole bytes.
+    const std::int64_t blockAlign =
+        static_cast<std::int64_t>(format.nChannels) * ((format.wBitsPerSample + 7) / 8);
+    const std::int64_t byteRate = blockAlign * format.nSamplesPerSec;
+    if (blockAlign <= 0 || blockAlign > 0xFFFF || byteRate > kMaxRiffSize) {
+      return false;
+    }
+    format.nBlockAlign = static_cast<std::uint16_t>(blockAlign);
+    format.nAvgBytesPerSec = static_cast<std::uint32_t>(byteRate);
+  }
+  return UsableFormat(format);
+}
+
 int OpenWaveFile(const QString& name, WaveIOPtr& block) {
   block.reset();
   // Only parsed here: reading is all it needs.
@@ -230,6 +262,7 @@ int OpenWaveFile(const QString& name, WaveIOPtr& block) {
         result->format->cbSize = static_cast<std::uint16_t>(room - sizeof(WAVEFORMATEX));
       }
       haveFmt = true;
+      result->formatBehindData = haveData;
     } else if (chunk.id == FourCC("data")) {
       if (haveData) {
         break;
@@ -262,25 +295,12 @@ int OpenWaveFile(const QString& name, WaveIOPtr& block) {
   }
 
   WAVEFORMATEX& format = *result->format;
-  if (format.nBlockAlign == 0) {
-    return kWaveIOInvalid;
-  }
+  // Whole blocks of the file's own block size, then of the one the format really has.
   std::int64_t dataSize = RoundDown(dataEnd - result->dataPosition, format.nBlockAlign);
-  if (format.wFormatTag == WAVE_FORMAT_PCM) {
-    // Whole bytes per sample, which is channels * bits / 8 whenever bits are whole bytes.
-    const std::int64_t blockAlign =
-        static_cast<std::int64_t>(format.nChannels) * ((format.wBitsPerSample + 7) / 8);
-    const std::int64_t byteRate = blockAlign * format.nSamplesPerSec;
-    if (blockAlign <= 0 || blockAlign > 0xFFFF || byteRate > 0xFFFFFFFFLL) {
-      return kWaveIOInvalid;
-    }
-    format.nBlockAlign = static_cast<std::uint16_t>(blockAlign);
-    format.nAvgBytesPerSec = static_cast<std::uint32_t>(byteRate);
-    dataSize = RoundDown(dataSize, blockAlign);
-  }
-  if (!UsableFormat(format)) {
+  if (!NormaliseFileFormat(format)) {
     return kWaveIOInvalid;
   }
+  dataSize = RoundDown(dataSize, format.nBlockAlign);
   result->dataSize = std::max<std::int64_t>(dataSize, 0);
   result->samples = BytesToSamples(result->Format(), result->dataSize);
 
@@ -510,19 +530,32 @@ int RepairWaveFile(const QString& name) {
   }
   const std::int64_t fileSize = file->Size();
   // Sizes may be anything here, so the walk trusts none beyond the file.
+  // Nothing is written before the file is known to open once mended: the chunks before the
+  // data are taken as OpenWaveFile takes them.
   FormatPtr format;
+  bool haveFact = false;
   RiffChunk data;
   std::int64_t at = 12;
   while (at + 8 <= fileSize) {
     if (file->Seek(at) < 0 || !file->ReadU32(id) || !file->ReadU32(size)) {
       return kWaveIOReadError;
     }
-    if (id == FourCC("fmt ") && !format && size >= 16) {
+    if (id == FourCC("fmt ")) {
+      // The reader takes the first one, needs 14 bytes of it and stops at a second.
+      if (format || size < 14) {
+        return kWaveIOUnreadable;
+      }
+      const std::int64_t bytes = std::min<std::int64_t>(size, 16);
       format = AllocFormat(sizeof(WAVEFORMATEX));
-      if (file->Read(format.get(), 16) != 16) {
+      if (file->Read(format.get(), bytes) != bytes) {
         return kWaveIOReadError;
       }
       format->cbSize = 0;
+    } else if (id == FourCC("fact")) {
+      if (haveFact) {
+        return kWaveIOUnreadable;
+      }
+      haveFact = true;
     } else if (id == FourCC("data")) {
       data.id = id;
       data.size = size;
@@ -531,8 +564,12 @@ int RepairWaveFile(const QString& name) {
     }
     at += 8 + static_cast<std::int64_t>(size) + (size & 1);
   }
-  if (!format || data.id == 0 || format->nBlockAlign == 0 || !UsableFormat(*format)) {
-    return kWaveIOInvalid;
+  if (!format || data.id == 0) {
+    return kWaveIOUnreadable;
+  }
+  WAVEFORMATEX readable = *format;
+  if (!NormaliseFileFormat(readable)) {
+    return kWaveIOUnreadable;
   }
   const std::int64_t declaredEnd = data.End() + (data.size & 1);
   if (declaredEnd < fileSize) {

@@ -21,6 +21,7 @@ enum WaveIOResult : int {
   kWaveIOWriteError = 4,
   kWaveIONoFile = 5,  // the block has no open file
   kWaveIOBadArgument = 6,
+  kWaveIOUnreadable = 7,  // a WAVE file whose header or format this program cannot read
 };
 
 // An entry of the "LIST"/"INFO" chunk: sub-chunk id and its text without the final zero.
@@ -54,6 +55,9 @@ struct WaveIOBlock {
   std::vector<WaveDispEntry> disp;
   std::vector<WaveInfoEntry> info;
   std::int64_t bytesPerSample = 0;  // 0: convert with the format's own rates
+  // The file's "fmt " chunk follows its data: the chunks written behind the data on close
+  // carry it again, since they take its place.
+  bool formatBehindData = false;
   int ioBufferSize = RiffFile::kDefaultBufferSize;
   FormatPtr format;  // the "fmt " chunk, at least 18 bytes
 
@@ -64,6 +68,11 @@ using WaveIOPtr = std::unique_ptr<WaveIOBlock>;
 
 // A RIFF chunk's size field cannot count more bytes than this.
 inline constexpr std::int64_t kMaxRiffSize = 0xFFFFFFFFLL;
+
+// Checks the format of a file's "fmt " chunk and, for PCM, sets the block size and byte rate
+// that its channels and bits give. False for a format no conversion can work with. Whatever
+// reads or repairs a file goes by this one check, so that a file mended is a file that opens.
+bool NormaliseFileFormat(WAVEFORMATEX& format);
 
 // Parses an existing file into a new block; the file is closed again afterwards.
 int OpenWaveFile(const QString& name, WaveIOPtr& block);
@@ -90,7 +99,8 @@ int UpdateWaveHeader(WaveIOBlock& block);
 // Finishes a file whose writer ended before finalising it (a killed recording): the data
 // runs to the end of the file in whole blocks, and the sizes and the "fact" chunk are
 // written as on a normal close. A file whose data is followed by other chunks is left as
-// it is. kWaveIOInvalid when the file is no WAVE file at all.
+// it is. kWaveIOInvalid when the file is no WAVE file at all; kWaveIOUnreadable, with the
+// file untouched, when it is one that OpenWaveFile would refuse even once repaired.
 int RepairWaveFile(const QString& name);
 
 }  // namespace sonarelle

@@ -396,6 +396,22 @@ TEST_F(MMWaveFileTest, WithoutOverwritingTheWriterAppends) {
   writer.Close();
   EXPECT_EQ(SoxRaw(Path()), old + more);
 
+  // A file with its "fmt " chunk behind the data keeps its format when the data grows over it.
+  ASSERT_TRUE(Put(Path(), Riff(Chunk("data", old) + Fmt(format))));
+  TMMWaveFile behind;
+  behind.SetOverwriteExisting(false);
+  LinkWriter(behind, source, sink, format);
+  behind.Open();
+  behind.Start();
+  Push(source, more);
+  behind.Close();
+  WaveIOPtr block;
+  ASSERT_EQ(OpenWaveFile(Path(), block), kWaveIOOk) << "the format is still there";
+  ASSERT_EQ(ReopenWaveFile(*block), kWaveIOOk);
+  QByteArray audio(old.size() + more.size() + 10, '\0');
+  audio.resize(ReadBytes(*block, audio.data(), audio.size()));
+  EXPECT_EQ(audio, old + more);
+
   // A folder that is not there: the create error reaches the caller of Open.
   TMMWaveFile lost;
   LinkWriter(lost, source, sink, format, "no/folder/x.wav");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <QByteArray>
 #include <QFile>
@@ -78,6 +79,25 @@ inline bool Put(const QString& path, const QByteArray& bytes) {
 inline QByteArray Get(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Killed takes (sizes 0, an odd tail) whose PCM header fields are each in range but which no
+// reader can play: a block of 0xFFFF channels past 16 bits, a byte rate of 4 billion frames
+// a second past 32, and no bits per sample.
+inline std::vector<QByteArray> UnplayableTakes() {
+  const sonarelle::WAVEFORMATEX base = sonarelle::MakePCMFormat(16, 2, 44100);
+  sonarelle::WAVEFORMATEX wideBlock = base;
+  wideBlock.nChannels = 0xFFFF;
+  sonarelle::WAVEFORMATEX fastRate = base;
+  fastRate.nSamplesPerSec = 0xFFFFFFFFU;
+  sonarelle::WAVEFORMATEX noBits = base;
+  noBits.wBitsPerSample = 0;
+  std::vector<QByteArray> takes;
+  int seed = 0;
+  for (const auto& format : {wideBlock, fastRate, noBits}) {
+    takes.push_back(Riff(Fmt(format) + Chunk("data", Ramp(1001, ++seed), 0), 0));
+  }
+  return takes;
 }
 
 }  // namespace wavebytes
