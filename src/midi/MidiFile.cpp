@@ -16,6 +16,15 @@ constexpr unsigned kClockTimer = 1;
 constexpr int kClockIntervalMs = 10;
 constexpr std::uint8_t kMetaTempo = 0x51;
 
+const char* const kIllegalStatus =
+    "The file \"%1\" is damaged: it holds a byte (%2) that no MIDI file may hold.";
+
+// System messages other than SysEx (F0, F7 escapes) and meta events (FF) belong on a cable,
+// never in a file; the media service's parser loops for ever on one.
+bool IllegalInFile(std::uint8_t status) {
+  return status > 0xF0 && status < 0xFF && status != 0xF7;
+}
+
 std::int64_t SystemMilliSeconds() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -197,6 +206,10 @@ void TMidiFile::ReadTrack(const QByteArray& body, TMidiTrack& track,
     if (!in.Quantity(delta)) return;
     if (in.Left() == 0) return;
     if (in.Peek() >= 0x80) in.Byte(status);
+    if (IllegalInFile(status)) {
+      throw EInOutError(QString::fromLatin1(kIllegalStatus)
+                            .arg(filename_, QString::number(status, 16).toUpper()));
+    }
     event.status = status;
     event.deltaTicks = std::int32_t(delta);
 

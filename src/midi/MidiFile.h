@@ -15,8 +15,8 @@ namespace sonarelle {
 
 class MessageWindow;
 
-// A file that cannot be read: it cannot be opened, ends inside a chunk, or has a time
-// division that gives no tick length.
+// A file that cannot be read: it cannot be opened, ends inside a chunk, has a time
+// division that gives no tick length, or holds a system status byte no file may hold.
 class EInOutError : public Exception {
  public:
   using Exception::Exception;
