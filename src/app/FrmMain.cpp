@@ -407,6 +407,13 @@ void TFrmMain::FormCreate() {
 }
 
 void TFrmMain::closeEvent(QCloseEvent* event) {
+  if (MediaPlayer1->Opening()) {
+    // The open gives up at once, and the window closes after it.
+    FCloseAfterOpen = true;
+    MediaPlayer1->Close();
+    event->ignore();
+    return;
+  }
   if (!FClosing) {
     FClosing = true;
     RunGuarded([this] { FormClose(); });

@@ -190,6 +190,9 @@ class TFrmMain : public QMainWindow {
   // The window was closed while conversions ran: nothing starts any more, and the program
   // ends once they have.
   bool FClosing = false;
+  // The window was closed while the media service opened a file: the open was called off,
+  // and the window closes once it has given up.
+  bool FCloseAfterOpen = false;
   // While recording, a look at the room left for the take every second; one warning a take.
   QTimer* FSpaceTimer = nullptr;
   bool FSpaceWarned = false;
@@ -231,6 +234,8 @@ class TFrmMain : public QMainWindow {
   void SetScreenModes(bool fullScreen, bool normal);
   void Unload();
   void PlayKaraoke(const QString& fileName);
+  // The media path of PlayFile: opens and starts the file on the media service.
+  void PlayMedia(const QString& fileName);
   void StopKaraoke();
   // Halts the song's clock while the MIDI device gets ready (FrmMainKaraoke.cpp): what it
   // sent meanwhile would wait and then sound all at once.

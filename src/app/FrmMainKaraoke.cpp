@@ -48,7 +48,10 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
   FrmMidiPlayer->OpenDevices();
   BuildLyricLines();
   FrmMidiPlayer->LoadLyrics(*LyricLines);
-  if (FrmMidiPlayer->isHidden()) FrmMidiPlayer->show();
+  // A MIDI song the media service could not play comes here too; without lyrics it shows
+  // no lyric window.
+  const bool kar = fileName.right(3).toLower() == QLatin1String("kar");
+  if (FrmMidiPlayer->isHidden() && (kar || !LyricLines->isEmpty())) FrmMidiPlayer->show();
   // The song's clock runs from here: what takes long is done before.
   FrmMidiPlayer->ResetDevice();
   SendOpeningInstruments();

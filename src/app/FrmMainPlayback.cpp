@@ -2,11 +2,14 @@
 // the video display window's sizing and screen modes, and the karaoke video CD.
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
@@ -16,6 +19,7 @@
 #include "app/TimeDisplay.h"
 #include "displays/MMLEDLabel.h"
 #include "media/MediaPlayer.h"
+#include "midi/MidiFile.h"
 #include "platform/Exception.h"
 #include "platform/MciCommand.h"
 #include "platform/MediaDevice.h"
@@ -30,6 +34,21 @@ namespace {
 constexpr TText kUnsupportedFile{"MsgUnsupportedFile", "Do not support this file format!"};
 constexpr TText kNoVcd{"MsgNoVcd", "Do not find VCD disk"};
 constexpr TText kUnsupportedAudio{"MsgUnsupportedAudio", "Do not support the audio format"};
+
+// Whether the program's own reader reads the file. The reader's error is raised for a
+// Standard MIDI File it refuses; a file of another kind is left to the media service.
+bool ReadsAsMidi(const QString& fileName) {
+  TMidiFile reader;
+  reader.SetFilename(fileName);
+  try {
+    reader.LoadFile();
+    return true;
+  } catch (const EInOutError&) {
+    QFile file(fileName);
+    if (file.open(QIODevice::ReadOnly) && file.read(4) == "MThd") throw;
+    return false;
+  }
+}
 
 }  // namespace
 
@@ -99,21 +118,29 @@ void TFrmMain::PlayFile(const QString& fileName) {
     FMediaKind = TMediaKind::mkAudio;
   }
 
-  try {
-    MediaPlayer1->SetFileName(fileName);
-    MediaPlayer1->Open();
-    MediaPlayer1->Play();
-    MediaPlayer1->SetTimeFormat(tfMilliseconds);
-    MediaPlayer1->SetDisplay(FrmDisplay->Panel1);
-    if (LaterDiscTrack()) {
-      SetDisplayRectToPanel();
-    } else {
-      SizeDisplayToVideo();
-    }
-  } catch (...) {
+  const auto giveUp = [this] {
     MediaPlayer1->Close();
     MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtStart));
     FrmDisplay->hide();
+  };
+  bool readable = false;
+  try {
+    // The service's parser loops for ever on some damaged MIDI files: a song the program's
+    // own reader refuses is not given to it, and one the service refuses the reader plays.
+    readable = ext == QLatin1String("mid") && ReadsAsMidi(fileName);
+    PlayMedia(fileName);
+  } catch (const EMCIOpenCalledOff&) {
+    // The window closed meanwhile, or the program is ending: nothing to tell.
+    giveUp();
+    if (std::exchange(FCloseAfterOpen, false)) QTimer::singleShot(0, this, [this] { close(); });
+    return;
+  } catch (const EMCIDeviceError&) {
+    giveUp();
+    if (!readable) throw;
+    PlayKaraoke(fileName);
+    return;
+  } catch (...) {
+    giveUp();
     throw;
   }
 
@@ -123,6 +150,24 @@ void TFrmMain::PlayFile(const QString& fileName) {
   suiTrackBar1->setRange(0, MediaPlayer1->Length() / 1000);
   suiTrackBar1->setValue(0);
   FPlayState = TPlayState::psPlaying;
+}
+
+void TFrmMain::PlayMedia(const QString& fileName) {
+  MediaPlayer1->SetFileName(fileName);
+  {
+    // The window answers while the service reads the file; the singer's input waits.
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    MediaPlayer1->Open();
+  }
+  MediaPlayer1->Play();
+  MediaPlayer1->SetTimeFormat(tfMilliseconds);
+  MediaPlayer1->SetDisplay(FrmDisplay->Panel1);
+  if (LaterDiscTrack()) {
+    SetDisplayRectToPanel();
+  } else {
+    SizeDisplayToVideo();
+  }
 }
 
 void TFrmMain::SizeDisplayToVideo() {

@@ -42,6 +42,14 @@ void TMediaPlayer::Open() {
   device_->Open(fileName_);
 }
 
+bool TMediaPlayer::Opening() const {
+  return device_->Opening();
+}
+
+void TMediaPlayer::SetOpenTimeLimit(std::chrono::milliseconds limit) {
+  device_->SetOpenTimeLimit(limit);
+}
+
 void TMediaPlayer::Play() {
   device_->Play();
 }

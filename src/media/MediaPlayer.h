@@ -2,6 +2,7 @@
 
 #include <QRect>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -45,8 +46,13 @@ class TMediaPlayer {
   QRect DisplayRect() const;
   void SetDisplayRect(const QRect& rect);
 
-  // Closes what was open and opens FileName, stopped at the start.
+  // Closes what was open and opens FileName, stopped at the start. The event loop runs
+  // while the service reads the file, user input excepted; a file not read within the time
+  // limit is given up with an error saying so.
   void Open();
+  // Whether Open is waiting for the service.
+  bool Opening() const;
+  void SetOpenTimeLimit(std::chrono::milliseconds limit);
   // Plays from the current position; at the end, or after playback failed, it starts from
   // the beginning. Raises the service's error when the media fails again before it plays.
   void Play();

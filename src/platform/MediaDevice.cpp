@@ -5,17 +5,23 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <thread>
 
 #include "platform/MciCommand.h"
 #include "platform/MessageWindow.h"
@@ -36,9 +42,21 @@ constexpr unsigned kClockLostMessage = MessageWindow::kUserMessage + 3;
 
 // The waits of Open and Rewind only keep a broken pipeline from hanging the program: a
 // sound font of 150 MB loads in about two seconds, a sanitizer build takes a few times that.
-constexpr std::chrono::seconds kOpenTimeout{20};
 constexpr std::chrono::seconds kSeekTimeout{5};
 constexpr GstClockTime kWaitSlice = 20 * GST_MSECOND;
+constexpr int kOpenPollMs = 20;
+// A pipeline stops in milliseconds; one whose streaming thread does not return by then is
+// left to stop on its own thread.
+constexpr std::chrono::seconds kStopTimeout{3};
+
+// How long a failed open waits for the reason of its failure.
+constexpr std::chrono::milliseconds kReasonWait{1000};
+
+const char* const kOpenTimedOut =
+    "The media service could not read the file within %1 seconds. The file may be damaged.";
+const char* const kCannotOpen = "The media service cannot open the file.";
+const char* const kStillOpening = "The media service is still opening another file.";
+const char* const kOpenInterrupted = "Opening the file was called off.";
 
 // playbin's flags; GstPlayFlags is not in an installed header.
 constexpr guint kPlayVideo = 1U << 0;
@@ -316,6 +334,33 @@ GstElement* MakeElement(const char* factory) {
   return element;
 }
 
+// Shuts a pipeline down on a thread of its own. A pipeline whose streaming thread never
+// returns (a parser caught in a loop) would keep set_state(NULL) from returning: the caller
+// waits at most `wait`, and the thread owns the pipeline and its link until they can go.
+void ShutDown(GstElement* pipeline, std::unique_ptr<PipelineLink> link,
+              std::chrono::milliseconds wait) {
+  if (link) link->Detach();
+  struct Done {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool stopped = false;
+  };
+  auto done = std::make_shared<Done>();
+  std::thread([pipeline, link = std::move(link), done]() mutable {
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+    gst_object_unref(bus);
+    gst_object_unref(pipeline);
+    link.reset();
+    std::lock_guard lock(done->mutex);
+    done->stopped = true;
+    done->changed.notify_all();
+  }).detach();
+  std::unique_lock lock(done->mutex);
+  done->changed.wait_for(lock, wait, [&] { return done->stopped; });
+}
+
 }  // namespace
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -346,11 +391,15 @@ struct MediaDevice::Impl {
 
   void RequireOpen() const {
     Q_ASSERT(QThread::currentThread() == window.thread());
-    if (!pipeline) throw EMCIDeviceError(QString::fromLatin1(kNoMciDeviceOpen));
+    if (!pipeline || opening) throw EMCIDeviceError(QString::fromLatin1(kNoMciDeviceOpen));
   }
 
+  enum class OpenWait { kReady, kFailed, kTimedOut, kInterrupted };
+
   void OpenPipeline(const QString& fileName);
+  OpenWait WaitForOpen();
   void TearDown();
+  void Discard(std::chrono::milliseconds wait);
   void Halt();
   bool WaitForState(Clock::duration timeout);
   void SeekToStart();
@@ -371,7 +420,10 @@ struct MediaDevice::Impl {
   std::unique_ptr<PipelineLink> link;
   MediaMode mode = MediaMode::kClosed;
   bool ended = false;
-  bool halted = false;  // in READY after a failure; Length and Position hold their last values
+  bool halted = false;     // in READY after a failure; Length and Position hold their last values
+  bool opening = false;    // Open waits, the event loop running
+  bool abandoned = false;  // closed while opening
+  std::chrono::milliseconds openTimeLimit{MediaDevice::kDefaultOpenTimeLimit};
   std::int64_t lengthMs = 0;
   std::int64_t positionMs = 0;
   QSize naturalSize;
@@ -448,14 +500,20 @@ void MediaDevice::Impl::OpenPipeline(const QString& fileName) {
   // Paused with the first buffers decoded: length, position and the video size are known.
   const bool started =
       gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
-  const bool ready = started && WaitForState(kOpenTimeout) && !link->Failed();
-  if (!ready) {
+  const OpenWait result = started ? WaitForOpen() : OpenWait::kFailed;
+  if (result != OpenWait::kReady) {
     QString text = link->Error();
-    if (text.isEmpty()) {
-      text = started ? QStringLiteral("The media service did not open the file in time.")
-                     : QStringLiteral("The media service cannot open the file.");
+    if (result == OpenWait::kTimedOut) {
+      text = QString::fromLatin1(kOpenTimedOut)
+                 .arg(std::chrono::ceil<std::chrono::seconds>(openTimeLimit).count());
+    } else if (result == OpenWait::kInterrupted) {
+      text = QString::fromLatin1(kOpenInterrupted);
+    } else if (text.isEmpty()) {
+      text = QString::fromLatin1(kCannotOpen);
     }
-    TearDown();
+    // A pipeline that did not preroll in time may never stop: it is not waited for.
+    Discard(result == OpenWait::kFailed ? kStopTimeout : std::chrono::milliseconds(0));
+    if (result == OpenWait::kInterrupted) throw EMCIOpenCalledOff(text);
     throw EMCIDeviceError(text);
   }
 
@@ -476,14 +534,19 @@ void MediaDevice::Impl::OpenPipeline(const QString& fileName) {
 }
 
 void MediaDevice::Impl::TearDown() {
-  if (link) link->Detach();
+  if (opening) {
+    // The waiting Open gives the pipeline up itself.
+    abandoned = true;
+    return;
+  }
+  Discard(kStopTimeout);
+}
+
+// Every streaming thread has stopped when this returns, unless one did not within `wait`:
+// that pipeline goes on stopping on a thread of its own, and nothing of it is heard again.
+void MediaDevice::Impl::Discard(std::chrono::milliseconds wait) {
   if (pipeline) {
-    // Synchronous: every streaming thread has stopped when it returns.
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    gst_object_unref(pipeline);
+    ShutDown(pipeline, std::move(link), wait);
     pipeline = nullptr;
     videoSink = nullptr;
   }
@@ -497,6 +560,51 @@ void MediaDevice::Impl::TearDown() {
   naturalSize = QSize();
   displayRect = QRect();
   frame = QImage();
+}
+
+// Waits until the pipeline has prerolled, keeping the event loop running: the windows
+// repaint, timers tick and posted messages (a take's buffers, a termination signal) are
+// handled meanwhile. The user's input waits until Open returns, so nothing else starts.
+MediaDevice::Impl::OpenWait MediaDevice::Impl::WaitForOpen() {
+  const auto deadline = Clock::now() + openTimeLimit;
+  std::optional<Clock::time_point> failedAt;
+  std::optional<OpenWait> result;
+  const auto check = [&] {
+    const GstStateChangeReturn state = gst_element_get_state(pipeline, nullptr, nullptr, 0);
+    if (state == GST_STATE_CHANGE_FAILURE && !failedAt) failedAt = Clock::now();
+    if (abandoned) {
+      result = OpenWait::kInterrupted;
+    } else if (link->Failed()) {
+      result = OpenWait::kFailed;
+    } else if (failedAt) {
+      // The element that failed posts its reason on its own thread, at times just after.
+      if (Clock::now() >= *failedAt + kReasonWait) result = OpenWait::kFailed;
+    } else if (state != GST_STATE_CHANGE_ASYNC) {
+      result = OpenWait::kReady;
+    } else if (Clock::now() >= deadline) {
+      result = OpenWait::kTimedOut;
+    }
+    return result.has_value();
+  };
+  if (QCoreApplication::instance() == nullptr) {
+    while (!check()) QThread::msleep(kOpenPollMs);
+    return *result;
+  }
+  opening = true;
+  abandoned = false;
+  if (!check()) {
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(kOpenPollMs);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (check()) loop.quit();
+    });
+    poll.start();
+    // Returns at once, or early, when the application is quitting.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  }
+  opening = false;
+  return abandoned || !result ? OpenWait::kInterrupted : *result;
 }
 
 // Waits until a state change or a flushing seek has completed; false at the deadline or
@@ -584,6 +692,8 @@ std::int64_t MediaDevice::Impl::Position() {
 
 void MediaDevice::Impl::OnMessage(unsigned msg, std::uintptr_t messageGeneration) {
   if (!link || messageGeneration != link->Generation()) return;  // from a closed pipeline
+  // While opening, the wait reads the link itself; only the first picture is taken.
+  if (opening && msg != kFrameMessage) return;
   switch (msg) {
     case kFrameMessage: {
       QImage next = link->TakeFrame();
@@ -640,6 +750,7 @@ MediaDevice::MediaDevice() : impl_(std::make_unique<Impl>()) {}
 MediaDevice::~MediaDevice() = default;
 
 void MediaDevice::Open(const QString& fileName) {
+  if (impl_->opening) throw EMCIDeviceError(QString::fromLatin1(kStillOpening));
   Close();
   impl_->OpenPipeline(fileName);
 }
@@ -649,7 +760,15 @@ void MediaDevice::Close() {
 }
 
 bool MediaDevice::IsOpen() const {
-  return impl_->pipeline != nullptr;
+  return impl_->pipeline != nullptr && !impl_->opening;
+}
+
+bool MediaDevice::Opening() const {
+  return impl_->opening;
+}
+
+void MediaDevice::SetOpenTimeLimit(std::chrono::milliseconds limit) {
+  impl_->openTimeLimit = limit;
 }
 
 MediaMode MediaDevice::Mode() const {

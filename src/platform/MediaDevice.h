@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,6 +18,13 @@ namespace sonarelle {
 class EMCIDeviceError : public Exception {
  public:
   using Exception::Exception;
+};
+
+// Open gave up before the file was read: the device was closed meanwhile, or the application
+// is quitting.
+class EMCIOpenCalledOff : public EMCIDeviceError {
+ public:
+  using EMCIDeviceError::EMCIDeviceError;
 };
 
 // The text of the error every operation but Open and Close raises on a closed device.
@@ -45,13 +53,23 @@ class MediaDevice {
   MediaDevice(const MediaDevice&) = delete;
   MediaDevice& operator=(const MediaDevice&) = delete;
 
+  // How long Open waits for the service by default: a large sound font loads in seconds.
+  static constexpr std::chrono::milliseconds kDefaultOpenTimeLimit{20000};
+
   // Closes what was open, then opens `fileName` and waits until length, position and the
   // natural video size can be read; the device is then stopped at the start. Raises
   // EMCIDeviceError with the service's text when the file is missing, unreadable or cannot
-  // be decoded.
+  // be decoded, and with a text of its own when the service has not read the file within
+  // the open time limit or the application quits meanwhile. The event loop runs while it
+  // waits, user input excepted, and the device counts as closed until it returns.
   void Open(const QString& fileName);
+  // Whether Open is waiting for the service.
+  bool Opening() const;
+  void SetOpenTimeLimit(std::chrono::milliseconds limit);
 
-  // Releases the device; nothing of it runs afterwards. Closing a closed device is harmless.
+  // Releases the device; nothing of it runs afterwards, except a pipeline that does not
+  // stop within a few seconds, which stops on a thread of its own and is never heard from
+  // again. Closing a closed device is harmless; while Open waits, it makes Open give up.
   void Close();
 
   bool IsOpen() const;

@@ -15,16 +15,20 @@
 
 #include "EventWait.h"
 #include "MediaFixtures.h"
+#include "MonitorRecorder.h"
 #include "app/FrmDisplay.h"
 #include "app/FrmMain.h"
 #include "app/ProgramWindows.h"
 #include "app/TimeDisplay.h"
 #include "displays/MMLEDLabel.h"
 #include "media/MediaPlayer.h"
+#include "midi/FrmMidiPlayer.h"
 #include "platform/MciCommand.h"
 #include "platform/MediaDevice.h"
+#include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
 #include "support/ModalBoxWatcher.h"
+#include "support/Tone.h"
 
 namespace sonarelle {
 namespace {
@@ -41,12 +45,22 @@ class PlaybackTest : public ::testing::Test {
     ASSERT_EQ(media_fixtures::WriteMpegVideo(Path("red.mpg"), 352, 288, "red", 1.5, true), "");
     media_fixtures::WriteMidi(Path("damaged.mid"), 1500);
     media_fixtures::DamageMidi(Path("damaged.mid"));
+    for (const int status : {0xF1, 0xF9, 0xFE}) {
+      media_fixtures::WriteIllegalStatusMidi(Path("illegal%1.mid", status), status);
+    }
+    // A damaged MIDI file named as an MP3 reaches the media service's parser.
+    media_fixtures::WriteIllegalStatusMidi(Path("misnamed.mp3"), 0xF5);
+    // A recorder (General MIDI 75): nearly a pure tone of A4.
+    media_fixtures::WriteMidiWithMiscountedTracks(Path("miscounted.mid"), 3000, 74);
     QFile junk(Path("junk.mp3"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(4096, 'x'));
   }
   static void TearDownTestSuite() { dir_.reset(); }
   static QString Path(const char* name) { return dir_->filePath(QString::fromLatin1(name)); }
+  static QString Path(const char* pattern, int status) {
+    return dir_->filePath(QString::fromLatin1(pattern).arg(status, 0, 16).toUpper());
+  }
 
   void SetUp() override {
     SetProgramFolder(dir_->path());
@@ -203,6 +217,83 @@ TEST_F(PlaybackTest, AFailureWhilePlayingShowsTheServiceErrorAndPlayStartsAgain)
   main_->PlayFile(Path("tone2s.wav"));
   EXPECT_TRUE(WaitUntil([&] { return main_->FPlayState == TPlayState::psEnded; }, 5000));
   EXPECT_EQ(boxes.Boxes().size(), 2);
+}
+
+// The media service's parser loops for ever on these: the program's own reader refuses them
+// before, and the next file plays.
+TEST_F(PlaybackTest, AMidiFileWithAnIllegalStatusByteIsRefusedAndTheNextFilePlays) {
+  ModalBoxWatcher boxes;
+  qsizetype shown = 0;
+  for (const int status : {0xF1, 0xF9, 0xFE}) {
+    const QString file = Path("illegal%1.mid", status);
+    RunGuarded([&] { main_->PlayFile(file); });
+    ASSERT_EQ(boxes.Boxes().size(), ++shown);
+    EXPECT_EQ(boxes.Texts().constLast(),
+              QStringLiteral("\"%1\" is a damaged MIDI file and cannot be played.").arg(file));
+    EXPECT_TRUE(boxes.Boxes().constLast().critical);
+    EXPECT_FALSE(main_->Timer1->isActive());
+    EXPECT_FALSE(main_->MediaPlayer1->Opening());
+    EXPECT_EQ(Led(), "00:00:00   00:00:00");
+    main_->PlayFile(Path("tone2s.wav"));
+    EXPECT_TRUE(main_->Timer1->isActive());
+    EXPECT_TRUE(WaitUntil([&] { return main_->MediaPlayer1->Position() > 200; }, 5000))
+        << "the next file did not play";
+  }
+  EXPECT_EQ(boxes.Boxes().size(), shown);
+}
+
+// A file the service cannot read in time: the window goes on answering, the error box says
+// so, and the next file plays.
+TEST_F(PlaybackTest, AFileTheServiceCannotReadInTimeEndsInTheErrorBoxWhileTheWindowAnswers) {
+  ModalBoxWatcher boxes;
+  main_->MediaPlayer1->SetOpenTimeLimit(std::chrono::milliseconds(2000));
+  int ticks = 0;
+  QTimer answering;
+  QObject::connect(&answering, &QTimer::timeout, [&] {
+    ++ticks;
+    main_->repaint();
+  });
+  answering.start(100);
+  RunGuarded([&] { main_->PlayFile(Path("misnamed.mp3")); });
+  answering.stop();
+  EXPECT_GE(ticks, 15) << "the window stood still while the file opened";
+  EXPECT_EQ(boxes.Texts(), QStringList{"The media service could not read the file within 2 "
+                                       "seconds. The file may be damaged."});
+  EXPECT_FALSE(main_->Timer1->isActive());
+  EXPECT_FALSE(On("N21") || On("N22") || On("N23"));
+
+  main_->PlayFile(Path("SONG.MP3"));
+  EXPECT_TRUE(WaitUntil([&] { return main_->MediaPlayer1->Position() > 300; }, 5000))
+      << "the next file did not play";
+  EXPECT_EQ(boxes.Boxes().size(), 1);
+}
+
+// The service refuses this song as it opens and the program's own reader takes it: it plays
+// on the synthesizer, with no lyric window since it has no lyrics.
+TEST_F(PlaybackTest, AMidiSongTheServiceRefusesPlaysOnTheSynthesizer) {
+  ModalBoxWatcher boxes;
+  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmMidiPlayer->DeviceOpen; }, 5000));
+  main_->PlayFile(Path("miscounted.mid"));
+  EXPECT_TRUE(boxes.Boxes().isEmpty()) << boxes.Texts().join(' ').toStdString();
+  EXPECT_EQ(main_->FMediaKind, TMediaKind::mkKaraoke);
+  EXPECT_FALSE(windows_->FrmMidiPlayer->isVisible());
+  EXPECT_FALSE(windows_->FrmDisplay->isVisible());
+  EXPECT_TRUE(!On("N21") && On("N22") && On("N23"));
+  // The song's clock starts once the synthesizer is ready; its note then holds on its own.
+  ASSERT_TRUE(WaitUntil([&] { return main_->MidiFile1->PositionMs() > 300; }, 10000));
+  const auto heard = monitor_recorder::RecordUntil(
+      "speakers.monitor", monitor_recorder::kRate / 2, std::chrono::seconds(3),
+      [](const monitor_recorder::Recording& r) {
+        return NoteSounds(r.left, monitor_recorder::kRate, 440.0);
+      });
+  EXPECT_TRUE(NoteSounds(heard.left, monitor_recorder::kRate, 440.0)) << "the song is not heard";
+  ASSERT_TRUE(WaitForTick());
+  EXPECT_TRUE(Led().startsWith("00:00:03   00:00:0")) << Led().toStdString();
+
+  main_->PlayFile(Path("tone2s.wav"));
+  EXPECT_EQ(main_->FMediaKind, TMediaKind::mkAudio);
+  EXPECT_TRUE(WaitUntil([&] { return main_->MediaPlayer1->Position() > 200; }, 5000));
+  EXPECT_TRUE(boxes.Boxes().isEmpty());
 }
 
 TEST_F(PlaybackTest, AVideoShowsAboveTheMainWindowAndSwitchesScreenModes) {

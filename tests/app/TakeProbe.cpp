@@ -3,7 +3,8 @@
 // take's path on standard output ("take PATH"). With "--ask-after MS" it stops recording
 // after MS milliseconds, which shows the save dialog, and says "asking" once it shows; with
 // "--save-as FILE" as well it answers the dialog with FILE and says "converting" once the
-// take, slowed down, converts to it.
+// take, slowed down, converts to it. With "--play FILE" it opens FILE as the open command
+// does once recording runs, and says "opening" just before.
 #include <cstdio>
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include "app/ProgramWindows.h"
 #include "audio/pump/MMTrigger.h"
 #include "platform/Application.h"
+#include "platform/MessageBoxes.h"
 
 int main(int argc, char** argv) {
   sonarelle::Application app(argc, argv);
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
   const int askAfter = ask >= 0 ? args.value(ask + 1).toInt() : -1;
   const qsizetype save = args.indexOf(QStringLiteral("--save-as"));
   const QString saveAs = save >= 0 ? args.value(save + 1) : QString();
+  const qsizetype play = args.indexOf(QStringLiteral("--play"));
+  const QString song = play >= 0 ? args.value(play + 1) : QString();
 
   sonarelle::TProgramWindows windows;
   sonarelle::TFrmMain& main = *windows.FrmMain;
@@ -36,6 +40,13 @@ int main(int argc, char** argv) {
     }
     std::printf("take %s\n", qPrintable(main.FTempWave));
     std::fflush(stdout);
+    if (!song.isEmpty()) {
+      QTimer::singleShot(0, &main, [&] {
+        std::printf("opening\n");
+        std::fflush(stdout);
+        sonarelle::RunGuarded([&] { main.PlayFile(song); });
+      });
+    }
     if (askAfter >= 0) {
       QTimer::singleShot(askAfter, &main, [&] { main.Item(QStringLiteral("N32"))->trigger(); });
     }

@@ -20,6 +20,7 @@
 #include <QUrl>
 
 #include "EventWait.h"
+#include "MediaFixtures.h"
 #include "RigAudio.h"
 #include "app/FrmMain.h"
 #include "app/FrmTakes.h"
@@ -232,6 +233,27 @@ TEST(TakeSafetyTest, ATakeThatCannotBeReadIsListedAsDamagedAndLeftAsItWas) {
   ASSERT_TRUE(WaitUntil([&] { return again.FrmTakes->isVisible(); }, 5000));
   EXPECT_EQ(again.FrmTakes->Takes().size(), files.size() - 1) << "kept for the next start";
   qputenv("XDG_STATE_HOME", stateBefore);
+}
+
+// The media service's parser loops for ever on a MIDI file with a system status byte: a
+// logout while such a file opens still finishes the take and ends the program. Named .mid
+// the program's reader refuses it; named .mp3 it reaches the parser.
+TEST(TakeSafetyTest, ALogoutWhileADamagedSongOpensFinishesTheTake) {
+  QTemporaryDir dir;
+  for (const char* name : {"damaged.mid", "damaged.mp3"}) {
+    SCOPED_TRACE(name);
+    const QString song = dir.filePath(QString::fromLatin1(name));
+    media_fixtures::WriteIllegalStatusMidi(song, 0xF4);
+    TakeProcess probe({QStringLiteral("--play"), song});
+    ASSERT_FALSE(probe.Take().isEmpty());
+    EXPECT_EQ(probe.ReadLine().trimmed(), "opening");
+    event_wait::Pump(1500);
+    EXPECT_EQ(probe.End(SIGTERM), 128 + SIGTERM) << "the program did not end";
+    const WaveContents take = ReadWave(probe.Take());
+    EXPECT_TRUE(take.final) << "finished like Stop recording";
+    EXPECT_GE(Seconds(take), 1.0);
+    ExpectContinuousTone(take);
+  }
 }
 
 }  // namespace

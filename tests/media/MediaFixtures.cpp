@@ -159,6 +159,27 @@ void WriteMidi(const QString& path, int noteMs, int program) {
   smf::Write(path.toStdString(), smf::Song(0, 480, {track}));
 }
 
+void WriteIllegalStatusMidi(const QString& path, int status, int noteMs) {
+  const auto half = static_cast<std::uint32_t>(noteMs * 960 / 1000 / 2);
+  smf::Track track;
+  track.Event(0, {0xC0, kPiano})
+      .Event(0, {0x90, 0x45, 0x7f})
+      .Event(half, {status, 0x01})
+      .Event(half, {0x80, 0x45, 0x00})
+      .End();
+  smf::Write(path.toStdString(), smf::Song(0, 480, {track}));
+}
+
+void WriteMidiWithMiscountedTracks(const QString& path, int noteMs, int program) {
+  const auto ticks = static_cast<std::uint32_t>(noteMs * 960 / 1000);
+  smf::Track track;
+  track.Event(0, {0xC0, program & 0x7f})
+      .Event(0, {0x90, 0x45, 0x7f})
+      .Event(ticks, {0x80, 0x45, 0x00})
+      .End();
+  smf::Write(path.toStdString(), smf::Header(0, 2, 480) + track.Chunk());
+}
+
 void DamageMidi(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {

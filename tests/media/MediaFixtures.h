@@ -43,6 +43,15 @@ void WriteMidi(const QString& path, int noteMs, int program = kPiano);
 // starts to play; the media service fails when playing reaches the damage.
 void DamageMidi(const QString& path);
 
+// A file of WriteMidi with the system status byte `status` (0xF1 .. 0xFE, none of which a
+// MIDI file may hold) and one data byte in the middle of its track, as a bad copy might.
+void WriteIllegalStatusMidi(const QString& path, int status, int noteMs = 800);
+
+// A song the media service refuses as it opens and the program's own reader takes: a type-0
+// file of WriteMidi whose header counts two tracks where it holds its one (the header's
+// count is only a claim). `program` is its General MIDI program.
+void WriteMidiWithMiscountedTracks(const QString& path, int noteMs, int program = kPiano);
+
 // The small General MIDI sound font the tests use, so a .mid opens quickly.
 inline constexpr const char* kTestSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 #include "EventWait.h"
@@ -33,6 +34,8 @@ class MediaPlayerTest : public ::testing::Test {
     media_fixtures::WriteMidi(Path("note.mid"), 800);
     media_fixtures::WriteMidi(Path("damaged.mid"), 1500);
     media_fixtures::DamageMidi(Path("damaged.mid"));
+    media_fixtures::WriteIllegalStatusMidi(Path("illegal.mid"), 0xF4);
+    media_fixtures::WriteMidiWithMiscountedTracks(Path("miscounted.mid"), 800);
     QFile text(Path("notes.mp3"));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("These are the words of the song, not its music.\n");
@@ -280,6 +283,79 @@ TEST_F(MediaPlayerTest, CloseLeavesNoThreadBehind) {
   Pump(50);
   EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= settled; }, kWaitMs))
       << ThreadCount() << " threads after four more cycles, " << settled << " after the first";
+}
+
+// A file the service's parser loops on: Open gives it up at its time limit while the event
+// loop runs, calls made meanwhile find no device, and the next file plays.
+TEST_F(MediaPlayerTest, AFileTheServiceCannotReadInTimeIsGivenUpWhileTheLoopRuns) {
+  OpenAndPlay("tone.wav");
+  player_.SetOpenTimeLimit(std::chrono::milliseconds(1500));
+  int ticks = 0;
+  QStringList meanwhile;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (++ticks != 3) return;
+    EXPECT_TRUE(player_.Opening());
+    for (const auto& call : std::vector<std::function<void()>>{
+             [&] { (void)player_.Position(); }, [&] { player_.Play(); }, [&] { player_.Open(); }}) {
+      try {
+        call();
+        meanwhile << QStringLiteral("done");
+      } catch (const EMCIDeviceError& error) {
+        meanwhile << error.Message();
+      }
+    }
+  });
+  timer.start(100);
+  player_.SetFileName(Path("illegal.mid"));
+  QElapsedTimer clock;
+  clock.start();
+  try {
+    player_.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const EMCIDeviceError& error) {
+    EXPECT_EQ(error.Message(),
+              "The media service could not read the file within 2 seconds. The file may be "
+              "damaged.");
+  }
+  timer.stop();
+  EXPECT_GE(clock.elapsed(), 1500);
+  EXPECT_GE(ticks, 10) << "the event loop stood still while the file opened";
+  EXPECT_EQ(meanwhile, QStringList({"No MCI device open", "No MCI device open",
+                                    "The media service is still opening another file."}));
+  EXPECT_FALSE(player_.Opening());
+  ExpectNoDevice(player_);
+  player_.Close();
+
+  // Closing while it opens calls the open off at once.
+  QTimer::singleShot(200, [&] { player_.Close(); });
+  clock.restart();
+  try {
+    player_.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const EMCIDeviceError& error) {
+    EXPECT_EQ(error.Message(), "Opening the file was called off.");
+  }
+  EXPECT_LT(clock.elapsed(), 1500);
+  ExpectNoDevice(player_);
+
+  player_.SetOpenTimeLimit(MediaDevice::kDefaultOpenTimeLimit);
+  OpenAndPlay("note.mid");
+  EXPECT_TRUE(PlayUntil(300)) << "the next file did not play";
+}
+
+// The service refuses a song as it opens: its own reason is given, not a time limit.
+TEST_F(MediaPlayerTest, AFileRefusedAsItOpensGivesTheServiceReason) {
+  player_.SetFileName(Path("miscounted.mid"));
+  try {
+    player_.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const EMCIDeviceError& error) {
+    // The first element to fail gives it; which one that is varies from run to run.
+    EXPECT_FALSE(error.Message().isEmpty());
+    EXPECT_FALSE(error.Message().startsWith("The media service")) << error.Message().toStdString();
+  }
+  ExpectNoDevice(player_);
 }
 
 }  // namespace
