@@ -12,7 +12,7 @@ using namespace sonarelle::update_rules;
 namespace {
 
 QString Corpus(const char* name) {
-  return qEnvironmentVariable("SONARELLE_SOURCE_DIR") + "/tests/update/fuzz-corpus/" +
+  return qEnvironmentVariable("SONARELLE_SOURCE_DIR") + "/tests/update/fuzz/control-file/corpus/" +
          QLatin1String(name);
 }
 
