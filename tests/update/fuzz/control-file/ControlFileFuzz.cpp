@@ -6,8 +6,8 @@
 #include <QByteArray>
 #include <QDir>
 
-#include "platform/ProgramFolder.h"
 #include "platform/IniSnapshot.h"
+#include "platform/ProgramFolder.h"
 #include "update/UpdateRules.h"
 
 using namespace sonarelle;
