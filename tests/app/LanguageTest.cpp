@@ -59,7 +59,9 @@ const QStringList kShownElsewhere = {"MsgNoHelpFile",
                                      "LatencyLabel",
                                      "LatencyUnknown",
                                      "MsgCannotUpdateItself",
-                                     "MsgUnableToDelete"};
+                                     "MsgUnableToDelete",
+                                     "MsgDamaged",
+                                     "MsgUnableToShowFolder"};
 
 struct Text {
   QString section;
