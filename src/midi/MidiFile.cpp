@@ -110,15 +110,8 @@ void TMidiTrack::Add(TMidiEvent event) {
   const bool noteOn = (event.status & 0xF0) == 0x90;
   const bool noteOff = (event.status & 0xF0) == 0x80 || (noteOn && event.data2 == 0);
   const std::size_t key = std::size_t(event.status & 0x0F) * 128 + (event.data1 & 0x7F);
-  if ((noteOn || noteOff) && lastNoteOn_.empty()) {
-    lastNoteOn_.assign(kNoteKeys, -1);
-    for (std::size_t i = 0; i < Events.size(); ++i) {
-      const TMidiEvent& e = Events[i];
-      if ((e.status & 0xF0) == 0x90) {
-        lastNoteOn_[std::size_t(e.status & 0x0F) * 128 + (e.data1 & 0x7F)] = std::int32_t(i);
-      }
-    }
-  }
+  // Made at a track's first note, so no note came before it.
+  if ((noteOn || noteOff) && lastNoteOn_.empty()) lastNoteOn_.assign(kNoteKeys, -1);
   if (noteOff) {
     // The nearest earlier 0x9n event of the key, matched or not.
     const std::int32_t on = lastNoteOn_[key];
