@@ -167,6 +167,11 @@ EOF
         echo "$pid" >"$pidfile"
         continue
       fi
+      # The forked server may not have written its pid file yet.
+      if [ ! -s "$dir/runtime/pid" ] && [ ! -s "$log" ] && [ $SECONDS -lt $deadline ]; then
+        sleep 0.1
+        continue
+      fi
       echo "sound-rig: the server exited during start; its log ($log):" >&2
       cat "$log" >&2
       exit 1
