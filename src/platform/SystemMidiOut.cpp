@@ -6,8 +6,11 @@
 #include <pulse/pulseaudio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -58,9 +61,10 @@ struct FluidApi {
   decltype(&::fluid_settings_setstr) setStr = nullptr;
   decltype(&::new_fluid_synth) newSynth = nullptr;
   decltype(&::delete_fluid_synth) deleteSynth = nullptr;
-  decltype(&::new_fluid_audio_driver) newAudioDriver = nullptr;
+  decltype(&::new_fluid_audio_driver2) newAudioDriver = nullptr;
   decltype(&::delete_fluid_audio_driver) deleteAudioDriver = nullptr;
   decltype(&::fluid_synth_sfload) sfload = nullptr;
+  decltype(&::fluid_synth_process) process = nullptr;
   decltype(&::fluid_synth_noteon) noteOn = nullptr;
   decltype(&::fluid_synth_noteoff) noteOff = nullptr;
   decltype(&::fluid_synth_key_pressure) keyPressure = nullptr;
@@ -92,10 +96,10 @@ const FluidApi* Fluid() {
           bind("fluid_settings_setnum", bound.setNum) &&
           bind("fluid_settings_setstr", bound.setStr) && bind("new_fluid_synth", bound.newSynth) &&
           bind("delete_fluid_synth", bound.deleteSynth) &&
-          bind("new_fluid_audio_driver", bound.newAudioDriver) &&
+          bind("new_fluid_audio_driver2", bound.newAudioDriver) &&
           bind("delete_fluid_audio_driver", bound.deleteAudioDriver) &&
-          bind("fluid_synth_sfload", bound.sfload) && bind("fluid_synth_noteon", bound.noteOn) &&
-          bind("fluid_synth_noteoff", bound.noteOff) &&
+          bind("fluid_synth_sfload", bound.sfload) && bind("fluid_synth_process", bound.process) &&
+          bind("fluid_synth_noteon", bound.noteOn) && bind("fluid_synth_noteoff", bound.noteOff) &&
           bind("fluid_synth_key_pressure", bound.keyPressure) && bind("fluid_synth_cc", bound.cc) &&
           bind("fluid_synth_program_change", bound.programChange) &&
           bind("fluid_synth_channel_pressure", bound.channelPressure) &&
@@ -249,7 +253,7 @@ class SynthDevice final : public Device {
     if (!IsSoundFont(path)) {
       return MIDIERR_BADSOUNDFONT;
     }
-    synth->audio_.reset(fluid->newAudioDriver(settings, synth->synth_.get()));
+    synth->audio_.reset(fluid->newAudioDriver(settings, &SynthDevice::Render, synth.get()));
     if (synth->audio_ == nullptr) {
       return MMSYSERR_NODRIVER;
     }
@@ -318,12 +322,41 @@ class SynthDevice final : public Device {
   }
 
  private:
+  // On the audio driver's thread: a period of the synthesizer's sound. Rendered while the
+  // SoundFont is read, on a busy machine the sound came out as full-scale noise for as
+  // long as the reading took: it is silence until the SoundFont is read. Should a period
+  // still come out damaged, it is silenced and the synthesizer reset, so no noise reaches
+  // the singer's ears.
+  static int Render(void* data, int frames, int nfx, float* fx[], int nout, float* out[]) {
+    auto* self = static_cast<SynthDevice*>(data);
+    if (!self->rendering_.load(std::memory_order_acquire)) {
+      return FLUID_OK;  // the driver zeroed the buffers
+    }
+    // Without buffers of their own, the effects are mixed into the sound.
+    float* mixed[4] = {out[0], out[1 % nout], out[0], out[1 % nout]};
+    const int result = nfx == 0
+                           ? self->fluid_.process(self->synth_.get(), frames, 4, mixed, nout, out)
+                           : self->fluid_.process(self->synth_.get(), frames, nfx, fx, nout, out);
+    for (int c = 0; c < nout; ++c) {
+      float* const channel = out[c];
+      // Far beyond what any number of voices sums to; false for a NaN too.
+      if (std::all_of(channel, channel + frames, [](float v) { return std::fabs(v) < 16.0f; })) {
+        continue;
+      }
+      for (int k = 0; k < nout; ++k) std::fill(out[k], out[k] + frames, 0.0f);
+      self->fluid_.systemReset(self->synth_.get());
+      break;
+    }
+    return result;
+  }
+
   // On the loader's thread: reads the SoundFont, then plays what the owner sent meanwhile,
   // in order, until nothing waits.
   void Load(const QByteArray& file) {
     if (fluid_.sfload(synth_.get(), file.constData(), 1) == FLUID_FAILED) {
       std::fprintf(stderr, "The General MIDI SoundFont %s cannot be read.\n", file.constData());
     }
+    rendering_.store(true, std::memory_order_release);
     for (;;) {
       std::function<void()> next;
       {
@@ -411,7 +444,7 @@ class SynthDevice final : public Device {
     }
     std::uint32_t rate = 0;
     if (ProbeServer(rate) == MMSYSERR_NOERROR) {
-      audio_.reset(fluid_.newAudioDriver(settings_.get(), synth_.get()));
+      audio_.reset(fluid_.newAudioDriver(settings_.get(), &SynthDevice::Render, this));
     }
     if (audio_ == nullptr) {
       nextWake_ = Clock::now() + kWakeRetry;
@@ -433,7 +466,8 @@ class SynthDevice final : public Device {
   std::mutex lock_;  // guards loading_ and waiting_, shared with the loader
   bool loading_ = false;
   std::deque<std::function<void()>> waiting_;
-  std::thread loader_;  // reads the SoundFont; joined before the synthesizer goes
+  std::atomic<bool> rendering_{false};  // set once the SoundFont is read
+  std::thread loader_;                  // reads the SoundFont; joined before the synthesizer goes
   // Torn down in reverse: the audio driver stops pulling from the synthesizer first.
   std::unique_ptr<fluid_settings_t, decltype(FluidApi::deleteSettings)> settings_{
       nullptr, fluid_.deleteSettings};
