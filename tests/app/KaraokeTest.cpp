@@ -234,11 +234,14 @@ TEST_F(KaraokeSoundTest, ASongOpenedAtOnceAfterStartWaitsForTheSynthesizerAndSta
   monitor_recorder::Recording heard;
   std::string failure;
   std::atomic<bool> listened{false};
+  std::atomic<bool> flowing{false};
   const std::jthread listening([&] {
     failure = monitor_recorder::Record("speakers.monitor", std::size_t(monitor_recorder::kRate) * 8,
-                                       std::chrono::seconds(15), &heard);
+                                       std::chrono::seconds(15), &heard, &flowing);
     listened = true;
   });
+  // A loaded machine may take a second to start the recording.
+  ASSERT_TRUE(WaitUntil([&] { return flowing || listened; }, 10000));
   // The SoundFont the program picks by itself, the fullest installed, which takes longest to
   // read.
   const QByteArray small = qgetenv("SONARELLE_SOUNDFONT");
@@ -315,20 +318,29 @@ TEST_F(KaraokeSoundTest, EverySongStartsFromACleanSynthesizerWhateverTheSongBefo
   smf::Track piano;
   piano.Event(0, {0x90, 72, 110}).Event(384, {0x80, 72, 0});
   const QString pianoSong = Song("piano.kar", {smf::Track().Tempo(0, 500000), piano.End(), texts});
-  // What the note's first harmonics weigh, from a quarter to three quarters of a second in.
+  // What the note's first harmonics weigh, from a quarter to three quarters of a second after
+  // it is first heard, in one recording that runs from before the song.
   const auto playPiano = [&] {
+    monitor_recorder::Recording heard;
+    std::atomic<bool> flowing{false};
+    std::jthread listening([&] {
+      EXPECT_EQ(monitor_recorder::Record("speakers.monitor", monitor_recorder::kRate * 5,
+                                         std::chrono::seconds(10), &heard, &flowing),
+                "");
+    });
+    EXPECT_TRUE(WaitUntil([&] { return flowing.load(); }, 10000));
     main_->PlayFile(pianoSong);
     // The note is on once the clock handed out the syllable beside it.
     EXPECT_TRUE(WaitUntil([&] { return Coloured() == "Do"; }, 3000));
-    monitor_recorder::RecordUntil(
-        "speakers.monitor", monitor_recorder::kRate / 4, std::chrono::seconds(3),
-        [](const auto& quarter) { return monitor_recorder::Rms(quarter.left) > 0.005; });
-    const std::vector<double> held = Listen(500).left;
+    listening.join();
     main_->BtnStop->click();
+    const std::size_t onset = scale_song::FirstLastingSound(heard.left, monitor_recorder::kRate);
+    const std::vector<double> held =
+        scale_song::Span(heard.left, monitor_recorder::kRate, onset, 250, 750);
     std::vector<double> harmonics;
     double sum = 0;
     for (int k = 1; k <= 6; ++k) {
-      harmonics.push_back(TonePower(held, monitor_recorder::kRate, k * scale_song::Hz(72)));
+      harmonics.push_back(BandPower(held, monitor_recorder::kRate, k * scale_song::Hz(72)));
       sum += harmonics.back();
     }
     for (double& h : harmonics) h /= std::max(sum, 1e-12);

@@ -45,11 +45,10 @@ inline std::vector<double> Span(const std::vector<double>& samples, double rate,
   return {samples.begin() + std::ptrdiff_t(at(fromMs)), samples.begin() + std::ptrdiff_t(at(toMs))};
 }
 
-// Empty when the first sound of `samples` is C5 held for most of its half second and E5
-// follows; else what was heard.
-inline std::string StartsAtItsFirstNote(const std::vector<double>& samples, double rate) {
-  // The first sound that lasts a fifth of a second, in blocks of 10 ms louder than the
-  // silence of the rig's speakers: what a stream closed before may leave is shorter.
+// The sample where the first sound lasting a fifth of a second begins, in blocks of 10 ms
+// louder than the silence of the rig's speakers (what a stream closed before may leave is
+// shorter); the size of `samples` when there is none.
+inline std::size_t FirstLastingSound(const std::vector<double>& samples, double rate) {
   const auto block = std::size_t(rate / 100);
   const auto loud = [&](std::size_t at) {
     double square = 0;
@@ -58,13 +57,17 @@ inline std::string StartsAtItsFirstNote(const std::vector<double>& samples, doub
   };
   std::size_t onset = 0;
   for (std::size_t lasting = 0;; onset += block) {
-    if (onset + block > samples.size()) return "the song was never heard";
+    if (onset + block > samples.size()) return samples.size();
     lasting = loud(onset) ? lasting + 1 : 0;
-    if (lasting == 20) {
-      onset -= 19 * block;
-      break;
-    }
+    if (lasting == 20) return onset - 19 * block;
   }
+}
+
+// Empty when the first sound of `samples` is C5 held for most of its half second and E5
+// follows; else what was heard.
+inline std::string StartsAtItsFirstNote(const std::vector<double>& samples, double rate) {
+  const std::size_t onset = FirstLastingSound(samples, rate);
+  if (onset == samples.size()) return "the song was never heard";
   const std::vector<double> first = Span(samples, rate, onset, 30, 400);
   // What sounded in each tenth of a second from the first sound on, for the failures.
   std::string when = " (first heard " + std::to_string(int(double(onset) * 1000 / rate)) +

@@ -27,9 +27,7 @@ bool HasTone(const std::vector<double>& samples, double sampleRate, double frequ
   return at > 0.001 && at > 20.0 * below && at > 20.0 * above;
 }
 
-// The power of the strongest frequency within 1% of `hz`: chorus and a sample's own tuning
-// move a synthesizer's note a little off the exact pitch.
-static double BandPower(const std::vector<double>& samples, double sampleRate, double hz) {
+double BandPower(const std::vector<double>& samples, double sampleRate, double hz) {
   double best = 0.0;
   for (double at = hz * 0.99; at <= hz * 1.01; at += 0.5) {
     best = std::max(best, TonePower(samples, sampleRate, at));

@@ -9,6 +9,10 @@
 // sine gives about 0.25 and silence 0.
 double TonePower(const std::vector<double>& samples, double sampleRate, double frequency);
 
+// The power of the strongest frequency within 1% of `hz`: chorus and a sample's own tuning
+// move a synthesizer's note a little off the exact pitch.
+double BandPower(const std::vector<double>& samples, double sampleRate, double hz);
+
 // Whether `frequency` stands clearly above the neighbouring frequencies in the samples.
 bool HasTone(const std::vector<double>& samples, double sampleRate, double frequency);
 
