@@ -206,7 +206,10 @@ class TFrmMain : public QMainWindow {
   std::unique_ptr<QStringList> LyricLines;
   int LyricLine = 0;
   int LyricChars = 0;
-  // Turns the song's karaoke text into LyricLines and restarts the colouring.
+  // The meta type of the texts the song sings: karaoke texts, or lyric events in a song
+  // without them.
+  std::uint8_t FSungTextType = 1;
+  // Readies the song's sung texts, turns them into LyricLines and restarts the colouring.
   void BuildLyricLines();
   // Each event of the song as it comes due: channel messages to the device, texts to the
   // lyric colouring.

@@ -20,12 +20,6 @@
 
 namespace sonarelle {
 
-namespace {
-
-constexpr std::uint8_t kMetaText = 1;
-
-}  // namespace
-
 void TFrmMain::PlayKaraoke(const QString& fileName) {
   SetScreenModes(false, false);
   // Nothing of a video stays on screen behind the lyrics.
@@ -130,7 +124,9 @@ void TFrmMain::MidiDeviceReady() {
 }
 
 void TFrmMain::BuildLyricLines() {
-  *LyricLines = KaraokeLyricLines(MidiFile1->lyric());
+  const TKaraokeText sung = PrepareKaraokeText(*MidiFile1);
+  FSungTextType = sung.type;
+  *LyricLines = KaraokeLyricLines(sung.lyric);
   LyricChars = 0;
   LyricLine = -2;
 }
@@ -149,7 +145,7 @@ void TFrmMain::MidiFile1MidiEvent(PMidiEvent event) {
   }
   // Only the texts the lyric window shows may move the colouring: lyric events, track
   // names or markers that repeat them would run ahead of the singer.
-  if (event->data1 != kMetaText) return;
+  if (event->data1 != FSungTextType) return;
   TLyricColouring colouring{LyricLine, LyricChars};
   const bool inside = colouring.Advance(event->text, LyricLines->size());
   LyricLine = colouring.line;

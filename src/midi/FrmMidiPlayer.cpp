@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextEdit>
 
@@ -47,6 +48,11 @@ TFrmMidiPlayer::TFrmMidiPlayer(MidiOutDriver& driver)
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(13);
   RichEdit1->setFont(font);
+
+  // Scrolled by the user, not by the colouring: the paragraph being sung is left alone.
+  connect(RichEdit1->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] {
+    if (!ownScroll_) handScrolled_ = paragraph_;
+  });
 
   connect(suiComboBox1, &QComboBox::activated, this,
           [this] { RunGuarded([this] { suiComboBox1Change(); }); });
@@ -145,8 +151,12 @@ void TFrmMidiPlayer::ResetDevice() {
 }
 
 void TFrmMidiPlayer::LoadLyrics(const QStringList& lines) {
+  ownScroll_ = true;
   RichEdit1->setPlainText(lines.join(QLatin1Char('\n')));
+  ownScroll_ = false;
   coloured_ = 0;
+  paragraph_ = 0;
+  handScrolled_ = -1;
 }
 
 void TFrmMidiPlayer::ColourLyrics(int chars) {
@@ -175,7 +185,23 @@ void TFrmMidiPlayer::ColourLyrics(int chars) {
   QTextCharFormat format;
   format.setForeground(QColor(0, 0, 255));
   format.setFontWeight(QFont::Bold);
+  ownScroll_ = true;
   cursor.mergeCharFormat(format);
+  FollowSong(cursor);
+  ownScroll_ = false;
+}
+
+void TFrmMidiPlayer::FollowSong(const QTextCursor& sung) {
+  QTextBlock first = sung.block();
+  while (first.previous().isValid() && first.previous().length() > 1) first = first.previous();
+  paragraph_ = first.blockNumber();
+  if (handScrolled_ == paragraph_) return;
+  handScrolled_ = -1;
+  // A line of context above the sung one; at the top of the lyrics there is none.
+  const QRect at = RichEdit1->cursorRect(sung);
+  if (at.top() >= at.height() && at.bottom() <= RichEdit1->viewport()->height()) return;
+  QScrollBar* bar = RichEdit1->verticalScrollBar();
+  bar->setValue(bar->value() + at.top() - at.height());
 }
 
 }  // namespace sonarelle

@@ -10,6 +10,7 @@
 
 class QComboBox;
 class QLabel;
+class QTextCursor;
 class QTextEdit;
 
 namespace sonarelle {
@@ -60,7 +61,7 @@ class TFrmMidiPlayer : public QWidget {
   // Puts the lines into the lyric display, without any colouring.
   void LoadLyrics(const QStringList& lines);
   // Colours the first `chars` characters of the lyrics blue and bold, a line break counting
-  // as two characters.
+  // as two characters, and keeps the line being sung in view.
   void ColourLyrics(int chars);
 
   QLabel* Label1 = nullptr;
@@ -75,7 +76,13 @@ class TFrmMidiPlayer : public QWidget {
 
   MidiOutDriver& driver_;
 
-  int coloured_ = 0;  // document positions already coloured since the lyrics were loaded
+  // Scrolls the sung line into view unless the user scrolled in its paragraph.
+  void FollowSong(const QTextCursor& sung);
+
+  int coloured_ = 0;       // document positions already coloured since the lyrics were loaded
+  int paragraph_ = 0;      // first block of the paragraph being sung
+  int handScrolled_ = -1;  // the paragraph the user scrolled in, followed again after it
+  bool ownScroll_ = false;
 };
 
 }  // namespace sonarelle

@@ -1,9 +1,30 @@
 #pragma once
 
+#include <cstdint>
+
 #include <QString>
 #include <QStringList>
 
 namespace sonarelle {
+
+class TMidiFile;
+
+// The texts a song sings, once readied: their meta type and the lyric they make.
+struct TKaraokeText {
+  static constexpr std::uint8_t kKaraokeType = 1;  // karaoke texts, "\" and "/" marking
+  static constexpr std::uint8_t kLyricType = 5;    // lyric events
+  // Lines a paragraph is given in a song that marks lines but no paragraphs.
+  static constexpr int kLinesPerParagraph = 4;
+
+  std::uint8_t type = kKaraokeType;
+  QString lyric;  // the sung texts joined in the order they come due
+};
+
+// Readies a loaded song's sung texts, in place, where real files leave them wanting. A song
+// whose karaoke texts mark lines but no paragraph starts one at its first text after the "@"
+// headers and after every kLinesPerParagraph lines; a song without marked karaoke texts
+// sings its lyric events, their line and paragraph ends (CR, LF) made markers.
+TKaraokeText PrepareKaraokeText(TMidiFile& song);
 
 // The lines the lyric window shows for a song's karaoke text: "\" starts a paragraph, "/"
 // a line, each paragraph ends in an empty line; nothing before the first paragraph, and
@@ -16,7 +37,8 @@ struct TLyricColouring {
   int chars = 0;  // display characters to colour, a line break counting two
 
   // Moves on by a text that came due, in a display of `lines` lines; false when it lies
-  // outside them, and the display starts over uncoloured.
+  // outside them, and the display starts over uncoloured. Before the first paragraph no
+  // marker counts: header texts hold "/" in dates and addresses.
   bool Advance(QString text, qsizetype lines);
 };
 

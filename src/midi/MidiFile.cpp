@@ -18,6 +18,7 @@ constexpr unsigned kClockTimer = 1;
 constexpr int kClockIntervalMs = 10;
 constexpr std::uint8_t kMetaTempo = 0x51;
 constexpr std::uint8_t kMetaText = 1;
+constexpr std::uint8_t kMetaLyric = 5;
 // No legal file holds a length code of more than four bytes (28 bits).
 constexpr int kMaxQuantityBytes = 4;
 constexpr std::size_t kNoteKeys = std::size_t{16} * 128;
@@ -231,10 +232,12 @@ void TMidiFile::LoadFile() {
   if (ticksPerQuarter_ <= 0) {
     throw EInOutError(QStringLiteral("\"%1\" is not a MIDI file: it has no header").arg(filename_));
   }
-  // Only what the clock hands out and the player uses counts: notes and the like, and texts.
+  // Only what the clock hands out and the player uses counts: notes and the like, and texts
+  // and lyric events.
   const bool playable = std::any_of(tracks_.begin(), tracks_.end(), [](const auto& track) {
     return std::any_of(track->Events.begin(), track->Events.end(), [](const TMidiEvent& e) {
-      return (e.status >= 0x80 && e.status <= 0xEF) || (e.status == 0xFF && e.data1 == kMetaText);
+      return (e.status >= 0x80 && e.status <= 0xEF) ||
+             (e.status == 0xFF && (e.data1 == kMetaText || e.data1 == kMetaLyric));
     });
   });
   if (!playable) throw FileError(kNothingToPlayText, filename_);

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -38,6 +39,17 @@ class KaraokeTest : public ::testing::Test {
     windows_ = std::make_unique<TProgramWindows>();
     main_ = windows_->FrmMain.get();
     main_->show();
+  }
+  // Starts with no sound server to be found: the songs play silently.
+  void StartSilent() {
+    const QByteArray server = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
+    Start();
+    // The devices open once the window is on screen.
+    const bool made =
+        WaitUntil([&] { return windows_->FrmMidiPlayer->MidiOutput1 != nullptr; }, 5000);
+    qputenv("PULSE_SERVER", server);
+    ASSERT_TRUE(made);
   }
   void TearDown() override {
     windows_.reset();
@@ -89,11 +101,7 @@ TEST_F(KaraokeTest, ASongWithLeftoversPlaysAndFilesThatAreNoSongsSayWhy) {
   const QString notMidi = dir_.filePath(QStringLiteral("notes.kar"));
   smf::Write(empty.toStdString(), "");
   smf::Write(notMidi.toStdString(), "Twinkle, twinkle, little star\n");
-  const QByteArray server = qgetenv("PULSE_SERVER");
-  qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
-  Start();
-  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmMidiPlayer->MidiOutput1 != nullptr; }, 5000));
-  qputenv("PULSE_SERVER", server);
+  StartSilent();
 
   RunGuarded([&] { main_->PlayFile(song); });
   EXPECT_TRUE(boxes.Boxes().isEmpty()) << boxes.Texts().join(QLatin1Char('\n')).toStdString();
@@ -122,12 +130,7 @@ TEST_F(KaraokeTest, LyricsColourAsTheirTextsComeDueEvenWithoutADevice) {
       .Text(10, "tle star")
       .Text(10, "\\Up");
   const QString song = Song("twinkle.kar", {smf::Track().Tempo(0, 500000), texts});
-  const QByteArray server = qgetenv("PULSE_SERVER");
-  qputenv("PULSE_SERVER", "unix:/nonexistent/pulse/native");
-  Start();
-  // The devices open once the window is on screen.
-  ASSERT_TRUE(WaitUntil([&] { return windows_->FrmMidiPlayer->MidiOutput1 != nullptr; }, 5000));
-  qputenv("PULSE_SERVER", server);
+  StartSilent();
   ASSERT_FALSE(windows_->FrmMidiPlayer->DeviceOpen);
 
   std::int64_t now = 0;
@@ -161,6 +164,65 @@ TEST_F(KaraokeTest, LyricsColourAsTheirTextsComeDueEvenWithoutADevice) {
   main_->MidiFile1->ClockTick();
   EXPECT_FALSE(main_->MidiFile1->Playing());
   EXPECT_TRUE(boxes.Boxes().isEmpty());
+}
+
+// Real files' texts: a header holding "/", lines without paragraphs, lyric events only.
+TEST_F(KaraokeTest, EveryKindOfLyricShowsItsWordsAndColoursThemInStep) {
+  StartSilent();
+  std::int64_t now = 0;
+  main_->MidiFile1->MilliSeconds = [&] { return now; };
+  // Plays the texts, one every 10 ticks (52 ms), to the end; the lines and what got coloured.
+  const auto sing = [&](int type, const std::vector<std::string>& texts) {
+    smf::Track track;
+    for (const std::string& text : texts) track.Meta(10, type, text);
+    now = 0;
+    main_->PlayFile(Song("song.kar", {smf::Track().Tempo(0, 500000), track}));
+    for (; now < int(texts.size() + 1) * 53; now += 26) main_->MidiFile1->ClockTick();
+    return std::pair(*main_->LyricLines, Coloured());
+  };
+  EXPECT_EQ(sing(1, {"@Twww.example.org/songs", "@I12/05/1999", "\\Twin", "kle"}),
+            std::pair(QStringList({"Twinkle", ""}), QStringLiteral("Twinkle")));
+  EXPECT_EQ(sing(1, {"@TTitle", "/One", " two", "/Three", "/Four", "/Five", "/Six"}),
+            std::pair(QStringList({"One two", "Three", "Four", "Five", "", "Six", ""}),
+                      QStringLiteral("One two\nThree\nFour\nFive\n\nSix")));
+  EXPECT_EQ(sing(5, {"Hel", "lo\r", "world\n", "Up"}),
+            std::pair(QStringList({"Hello", "world", "", "Up", ""}),
+                      QStringLiteral("Hello\nworld\n\nUp")));
+}
+
+// A long song keeps its sung line in view; a user's scrolling is left alone to the next
+// paragraph.
+TEST_F(KaraokeTest, TheLyricWindowFollowsTheSongButNotAgainstTheUser) {
+  StartSilent();
+  std::int64_t now = 0;
+  main_->MidiFile1->MilliSeconds = [&] { return now; };
+  smf::Track track;
+  for (int line = 0; line < 80; ++line) track.Text(10, "/Line " + std::to_string(line));
+  main_->PlayFile(Song("long.kar", {smf::Track().Tempo(0, 500000), track}));
+  QTextEdit* view = windows_->FrmMidiPlayer->RichEdit1;
+  QScrollBar* bar = view->verticalScrollBar();
+  // Whether the end of the colouring lies in the window.
+  const auto sungInView = [&] {
+    QTextCursor at(view->document());
+    at.setPosition(int(Coloured().size()));
+    const QRect rect = view->cursorRect(at);
+    return rect.top() >= 0 && rect.bottom() <= view->viewport()->height();
+  };
+  const auto singTo = [&](int line) {
+    // 96 ticks a quarter at 120 bpm: the line's text is due (line + 1) * 10 / 192 s in.
+    for (; now < (line + 1) * 10000 / 192 + 26; now += 26) main_->MidiFile1->ClockTick();
+  };
+  singTo(41);  // the second line of a paragraph
+  EXPECT_TRUE(Coloured().endsWith("Line 41")) << Coloured().right(40).toStdString();
+  EXPECT_TRUE(sungInView());
+  bar->setValue(0);
+  singTo(42);
+  EXPECT_EQ(bar->value(), 0) << "the colouring scrolled against the user";
+  singTo(44);  // the next paragraph's first line
+  EXPECT_TRUE(sungInView());
+  singTo(79);
+  EXPECT_TRUE(Coloured().endsWith("Line 79"));
+  EXPECT_TRUE(sungInView());
 }
 
 // The song as the singer hears it: the rig's "speakers" carry the synthesizer.
