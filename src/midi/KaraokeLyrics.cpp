@@ -96,6 +96,62 @@ TKaraokeText PrepareKaraokeText(TMidiFile& song) {
   return prepared;
 }
 
+TKaraokeSong KaraokeSongOf(const TMidiFile& song, std::uint8_t type) {
+  TKaraokeSong words;
+  const TTempoMap& tempo = song.TempoMap();
+  const std::vector<TMidiEvent*> texts = TextsOfType(song, type);
+  std::vector<std::int32_t> lineTicks;  // the tick of each line's first syllable
+  bool sung = false;
+  for (const TMidiEvent* event : texts) {
+    QString text = event->text;
+    const qsizetype paragraph = text.indexOf(kParagraph);
+    if (!sung && paragraph < 0) {
+      if (text.startsWith(QLatin1String("@T"))) {
+        (words.title.isEmpty() ? words.title : words.artist) = text.mid(2).trimmed();
+      }
+      continue;
+    }
+    sung = true;
+    const qsizetype line = text.indexOf(kLine);
+    if (paragraph >= 0) text.remove(paragraph, 1);
+    if (line >= 0) text.remove(text.indexOf(kLine), 1);
+    if (paragraph >= 0 || line >= 0 || words.lines.empty()) {
+      words.lines.emplace_back();
+      lineTicks.push_back(event->tick);
+    }
+    if (text.isEmpty()) continue;
+    const int at = int(tempo.MsAt(event->tick));
+    words.lines.back().syllables.push_back({at, at, text});
+  }
+  // Lines without a syllable show nothing.
+  for (std::size_t i = words.lines.size(); i-- > 0;) {
+    if (words.lines[i].syllables.empty()) {
+      words.lines.erase(words.lines.begin() + std::ptrdiff_t(i));
+      lineTicks.erase(lineTicks.begin() + std::ptrdiff_t(i));
+    }
+  }
+  TKaraokeSong::Syllable* previous = nullptr;
+  for (std::size_t i = 0; i < words.lines.size(); ++i) {
+    TKaraokeSong::Line& line = words.lines[i];
+    for (TKaraokeSong::Syllable& syllable : line.syllables) {
+      if (previous != nullptr) {
+        previous->endMs = previous->startMs + std::min(syllable.startMs - previous->startMs,
+                                                       TKaraokeSong::kLongestWipeMs);
+      }
+      previous = &syllable;
+    }
+    const int silence = i == 0 ? line.StartMs() : line.StartMs() - words.lines[i - 1].EndMs();
+    if (i == 0 || silence > TKaraokeSong::kCountInGapMs) {
+      for (int beat = TKaraokeSong::kCountInBeats; beat > 0; --beat) {
+        line.countIn.push_back(
+            int(tempo.MsAt(double(lineTicks[i]) - double(beat) * song.TicksPerQuarter())));
+      }
+    }
+  }
+  if (previous != nullptr) previous->endMs = previous->startMs + TKaraokeSong::kLongestWipeMs;
+  return words;
+}
+
 QStringList KaraokeLyricLines(const QString& lyric) {
   QStringList lines;
   const qsizetype first = lyric.indexOf(QLatin1Char('\\'));

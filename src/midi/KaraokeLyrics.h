@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
@@ -30,6 +31,36 @@ TKaraokeText PrepareKaraokeText(TMidiFile& song);
 // a line, each paragraph ends in an empty line; nothing before the first paragraph, and
 // nothing at all without one.
 QStringList KaraokeLyricLines(const QString& lyric);
+
+// The words of a song as the karaoke screen shows them: lines of syllables, each due at its
+// moment of the song, and the beats counted in before the lines that follow a silence.
+struct TKaraokeSong {
+  // An instrumental gap longer than this is counted in again.
+  static constexpr int kCountInGapMs = 5000;
+  static constexpr int kCountInBeats = 4;
+  // A syllable wipes until the next is due, but no longer than this.
+  static constexpr int kLongestWipeMs = 1500;
+
+  struct Syllable {
+    int startMs = 0;
+    int endMs = 0;
+    QString text;
+  };
+  struct Line {
+    std::vector<Syllable> syllables;
+    // Empty, or the kCountInBeats beats before the line's first syllable.
+    std::vector<int> countIn;
+    int StartMs() const { return syllables.front().startMs; }
+    int EndMs() const { return syllables.back().endMs; }
+  };
+
+  QString title;   // the first "@T" header text
+  QString artist;  // the second
+  std::vector<Line> lines;
+};
+
+// The song's sung texts of `type`, readied by PrepareKaraokeText, as the screen shows them.
+TKaraokeSong KaraokeSongOf(const TMidiFile& song, std::uint8_t type);
 
 // Where the colouring of the lyric window stands while a song plays.
 struct TLyricColouring {
