@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 
 #include "app/FrmMain.h"
+#include "midi/KaraokeScreen.h"
 #include "platform/LanguageSection.h"
 
 namespace sonarelle {
@@ -19,7 +20,27 @@ TFrmDisplay::TFrmDisplay(TFrmMain& main) : QWidget(nullptr, Qt::Window), main_(m
   palette.setColor(QPalette::Window, palette.color(QPalette::ToolTipText));
   Panel1->setPalette(palette);
   Panel1->installEventFilter(this);
+  KaraokeScreen = new TKaraokeScreen(Panel1);
+  KaraokeScreen->hide();
+  // Clicks and the pop-up menu reach the panel's own handling.
+  KaraokeScreen->setAttribute(Qt::WA_TransparentForMouseEvents);
   resize(352, 288);
+}
+
+void TFrmDisplay::ShowKaraoke(TKaraokeSong song, std::function<int()> position) {
+  // The sung colour is the look's, made light enough to read on the black screen.
+  QColor sung = main_.palette().color(QPalette::Highlight);
+  if (sung.lightness() < 160) sung = QColor::fromHsl(sung.hslHue(), sung.hslSaturation(), 160);
+  KaraokeScreen->SetColours(Qt::black, Qt::white, sung);
+  KaraokeScreen->Position = std::move(position);
+  KaraokeScreen->setGeometry(Panel1->rect());
+  KaraokeScreen->SetSong(std::move(song));
+  KaraokeScreen->show();
+}
+
+void TFrmDisplay::HideKaraoke() {
+  KaraokeScreen->Run(false);
+  KaraokeScreen->hide();
 }
 
 void TFrmDisplay::LoadLanguage(const TIniSnapshot& texts) {
@@ -30,6 +51,10 @@ void TFrmDisplay::LoadLanguage(const TIniSnapshot& texts) {
 bool TFrmDisplay::eventFilter(QObject* watched, QEvent* event) {
   if (watched != Panel1) return QWidget::eventFilter(watched, event);
   switch (event->type()) {
+    case QEvent::Resize:
+      // Full screen and Normal size the panel itself.
+      KaraokeScreen->setGeometry(Panel1->rect());
+      break;
     case QEvent::ContextMenu:
       main_.suiPopupMenu1->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
       return true;

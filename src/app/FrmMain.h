@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QSize>
 #include <QStringList>
 
 #include "app/PlayerState.h"
@@ -209,6 +210,9 @@ class TFrmMain : public QMainWindow {
   // The meta type of the texts the song sings: karaoke texts, or lyric events in a song
   // without them.
   std::uint8_t FSungTextType = 1;
+  // The karaoke screen's panel when the display window opens for a song.
+  static constexpr QSize kKaraokeScreenSize{640, 360};
+  void ShowKaraokeScreen();
   // Readies the song's sung texts, turns them into LyricLines and restarts the colouring.
   void BuildLyricLines();
   // Each event of the song as it comes due: channel messages to the device, texts to the
@@ -248,6 +252,8 @@ class TFrmMain : public QMainWindow {
   void EndOfPlay();
   void MediaPlayer1Notify(TMediaPlayer* Sender);
   void SizeDisplayToVideo();
+  // Gives the display window's panel this size, the window placed above the main window.
+  void SizeDisplayTo(QSize panel);
   void SetDisplayRectToPanel();
   void CreateRecordingComponents();
   // The file dialogs take long to build; each is made once (FrmMain.cpp, FrmMainRecording.cpp).

@@ -14,6 +14,7 @@
 #include "displays/MMLEDLabel.h"
 #include "midi/FrmMidiPlayer.h"
 #include "midi/KaraokeLyrics.h"
+#include "midi/KaraokeScreen.h"
 #include "midi/MidiOutput.h"
 #include "settings/ConfigKeys.h"
 #include "settings/SettingsStore.h"
@@ -21,10 +22,6 @@
 namespace sonarelle {
 
 void TFrmMain::PlayKaraoke(const QString& fileName) {
-  SetScreenModes(false, false);
-  // Nothing of a video stays on screen behind the lyrics.
-  FrmDisplay->hide();
-  ShowTaskbar(true);
   FMediaKind = TMediaKind::mkKaraoke;
   MidiFile1->TextEncoding =
       SettingsStore::ReadText(FConfigFile, QString::fromLatin1(ConfigKeys::kMidiSection),
@@ -45,11 +42,15 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
   // A MIDI song the media service could not play comes here too; without lyrics it shows
   // no lyric window.
   const bool kar = fileName.right(3).toLower() == QLatin1String("kar");
-  if (FrmMidiPlayer->isHidden() && (kar || !LyricLines->isEmpty())) FrmMidiPlayer->show();
+  if (kar || !LyricLines->isEmpty()) {
+    if (FrmMidiPlayer->isHidden()) FrmMidiPlayer->show();
+    ShowKaraokeScreen();
+  }
   // The song's clock runs from here: what takes long is done before.
   FrmMidiPlayer->ResetDevice();
   SendOpeningInstruments();
   MidiFile1->StartPlayback();
+  FrmDisplay->KaraokeScreen->Run(true);
   HoldForDevice();
   FCurrentFile = fileName;
   Timer1->start();
@@ -57,8 +58,22 @@ void TFrmMain::PlayKaraoke(const QString& fileName) {
   FPlayState = TPlayState::psPlaying;
 }
 
+// The song's words on the display window, which opens for every song as for a video; a
+// user who closes it has it back at the next song.
+void TFrmMain::ShowKaraokeScreen() {
+  if (FrmDisplay->isHidden()) {
+    SetScreenModes(true, false);
+    SizeDisplayTo(kKaraokeScreenSize);
+    ShowTaskbar(true);
+    FrmDisplay->show();
+  }
+  FrmDisplay->ShowKaraoke(KaraokeSongOf(*MidiFile1, FSungTextType),
+                          [this] { return MidiFile1->PositionMs(); });
+}
+
 void TFrmMain::StopKaraoke() {
   MidiFile1->StopPlayback();
+  FrmDisplay->KaraokeScreen->Run(false);
   FKaraokeWaiting = false;
   FrmMidiPlayer->ShowWaiting(false);
   FrmMidiPlayer->SilenceAll();

@@ -19,6 +19,7 @@
 #include "app/TimeDisplay.h"
 #include "displays/MMLEDLabel.h"
 #include "media/MediaPlayer.h"
+#include "midi/KaraokeScreen.h"
 #include "midi/MidiFile.h"
 #include "platform/Exception.h"
 #include "platform/MciCommand.h"
@@ -101,6 +102,7 @@ void TFrmMain::PlayFile(const QString& fileName) {
     PlayKaraoke(fileName);
     return;
   }
+  FrmDisplay->HideKaraoke();
   if (!video && !audio) {
     SetScreenModes(false, false);
     MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtStart));
@@ -172,19 +174,21 @@ void TFrmMain::PlayMedia(const QString& fileName) {
 
 void TFrmMain::SizeDisplayToVideo() {
   const QRect video = MediaPlayer1->DisplayRect();
-  if (!video.isEmpty()) {
-    const int title = FrmDisplay->TitleBarHeight();
-    FrmDisplay->resize(video.width(), video.height() + title);
-    FrmDisplay->Panel1->setGeometry(0, title, video.width(), video.height());
-    // Directly above the main window, centred on it, but never above the screen's top.
-    const QRect main = frameGeometry();
-    const QSize borders = FrmDisplay->frameGeometry().size() - FrmDisplay->size();
-    const int width = video.width() + borders.width();
-    const int height = video.height() + title + borders.height();
-    const int top = std::max(0, main.top() - height);
-    FrmDisplay->move(main.left() + (main.width() - width) / 2, top);
-  }
+  if (!video.isEmpty()) SizeDisplayTo(video.size());
   ShowTaskbar(true);
+}
+
+void TFrmMain::SizeDisplayTo(QSize panel) {
+  const int title = FrmDisplay->TitleBarHeight();
+  FrmDisplay->resize(panel.width(), panel.height() + title);
+  FrmDisplay->Panel1->setGeometry(0, title, panel.width(), panel.height());
+  // Directly above the main window, centred on it, but never above the screen's top.
+  const QRect main = frameGeometry();
+  const QSize borders = FrmDisplay->frameGeometry().size() - FrmDisplay->size();
+  const int width = panel.width() + borders.width();
+  const int height = panel.height() + title + borders.height();
+  const int top = std::max(0, main.top() - height);
+  FrmDisplay->move(main.left() + (main.width() - width) / 2, top);
 }
 
 void TFrmMain::SetDisplayRectToPanel() {
@@ -227,6 +231,7 @@ void TFrmMain::N21Click() {
   if (FMediaKind == TMediaKind::mkKaraoke) {
     MidiFile1->ResumePlayback();
     HoldForDevice();
+    FrmDisplay->KaraokeScreen->Run(true);
   } else {
     MediaPlayer1->Play();
   }
@@ -237,6 +242,7 @@ void TFrmMain::N21Click() {
 void TFrmMain::N22Click() {
   if (FMediaKind == TMediaKind::mkKaraoke) {
     MidiFile1->StopPlayback();
+    FrmDisplay->KaraokeScreen->Run(false);
   } else {
     MediaPlayer1->Pause();
   }
@@ -322,6 +328,7 @@ void TFrmMain::EndOfPlay() {
   MMLEDLABEL1->SetCaption(QString::fromLatin1(kTimeDisplayAtEnd));
   SetTransport(true, false, false);  // Play opens the same accompaniment again
   FPlayState = TPlayState::psEnded;
+  FrmDisplay->KaraokeScreen->Run(false);
   if (FrmDisplay->isVisible()) FrmDisplay->hide();
 }
 

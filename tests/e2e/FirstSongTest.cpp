@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QImage>
 #include <atomic>
 #include <thread>
 
@@ -39,6 +40,21 @@ TEST(FirstSong, TheWindowShowsBeforeTheSoundFontIsReadAndASongOpenedAtOncePlaysF
   });
   while (!flowing && !listened) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   desktop.OpenFile(song);
+  // The song's words on the display window, big enough to sing from across the room: the
+  // lit rows of a screenshot span a good part of its height.
+  const QString view = desktop.WaitWindow("view");
+  int litRows = 0;
+  for (int tries = 0; tries < 50 && litRows == 0; ++tries) {
+    const QImage shot = desktop.Screenshot(view);
+    for (int y = 0; y < shot.height(); ++y) {
+      bool lit = false;
+      for (int x = 0; x < shot.width() && !lit; ++x) lit = qGray(shot.pixel(x, y)) > 128;
+      litRows += lit ? 1 : 0;
+    }
+    if (litRows == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  // The lyric window's 13-pixel text would light 13 rows at most.
+  EXPECT_GT(litRows, 26) << "the words on the display window are small or missing";
 
   const QStringList events = watch.Events(20000);
   const qsizetype shown = events.indexOf("map " + desktop.MainWindow());
