@@ -121,6 +121,13 @@ int TKaraokeScreen::WipeOf(const Place& place, int ms) const {
   return wiped;
 }
 
+int TKaraokeScreen::SyllablesStarted(int place) const {
+  const Place& shown = places_[std::size_t(place)];
+  if (shown.line < 0 || shown.wiped <= 0) return 0;
+  const auto beyond = std::upper_bound(shown.edges.begin(), shown.edges.end() - 1, shown.wiped - 1);
+  return int(beyond - shown.edges.begin());
+}
+
 int TKaraokeScreen::DotsAt(int line, int ms) const {
   if (line < 0 || line >= int(song_.lines.size())) return 0;
   const auto& beats = song_.lines[std::size_t(line)].countIn;

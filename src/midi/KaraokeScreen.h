@@ -38,6 +38,8 @@ class TKaraokeScreen : public QWidget {
 
   // The line shown in each of the two places (top, bottom); -1 for none.
   int LineShown(int place) const { return places_[std::size_t(place)].line; }
+  // Syllables of the line in `place` whose wipe has begun.
+  int SyllablesStarted(int place) const;
   // The dots of the count-in on screen.
   int CountInShown() const { return dots_; }
 
