@@ -16,9 +16,11 @@
 
 #include "EventWait.h"
 #include "MonitorRecorder.h"
+#include "app/FrmDisplay.h"
 #include "app/FrmMain.h"
 #include "app/ProgramWindows.h"
 #include "midi/FrmMidiPlayer.h"
+#include "midi/KaraokeScreen.h"
 #include "midi/MidiOutput.h"
 #include "midi/ScaleSong.h"
 #include "midi/SmfWriter.h"
@@ -223,6 +225,32 @@ TEST_F(KaraokeTest, TheLyricWindowFollowsTheSongButNotAgainstTheUser) {
   singTo(79);
   EXPECT_TRUE(Coloured().endsWith("Line 79"));
   EXPECT_TRUE(sungInView());
+}
+
+// The display window shows the song's words on the karaoke screen, which stands still while
+// the song is paused and goes on from there.
+TEST_F(KaraokeTest, TheKaraokeScreenFollowsTheSongThroughPauseAndPlay) {
+  StartSilent();
+  std::int64_t now = 0;
+  main_->MidiFile1->MilliSeconds = [&] { return now; };
+  smf::Track track;
+  // A syllable every 96 ticks, half a second.
+  track.Text(0, "\\Twin").Text(96, "kle").Text(96, "twin").Text(96, "kle");
+  main_->PlayFile(Song("screen.kar", {smf::Track().Tempo(0, 500000), track}));
+  TKaraokeScreen* screen = windows_->FrmDisplay->KaraokeScreen;
+  EXPECT_TRUE(windows_->FrmDisplay->isVisible() && screen->isVisible());
+  const auto at = [&](std::int64_t ms) {
+    now = ms;
+    main_->MidiFile1->ClockTick();
+    screen->Frame();
+    return screen->SyllablesStarted(0);
+  };
+  EXPECT_EQ(at(600), 2);
+  main_->BtnPause->click();
+  EXPECT_EQ(at(5000), 2) << "the screen ran on while the song was paused";
+  main_->BtnPlay->click();
+  // Half a second on from where it stood: the third syllable, not the song 5.5 s in.
+  EXPECT_EQ(at(5500), 3) << "the song did not go on where it was paused";
 }
 
 // The song as the singer hears it: the rig's "speakers" carry the synthesizer.
