@@ -101,16 +101,18 @@ TKaraokeSong KaraokeSongOf(const TMidiFile& song, std::uint8_t type) {
   const TTempoMap& tempo = song.TempoMap();
   const std::vector<TMidiEvent*> texts = TextsOfType(song, type);
   std::vector<std::int32_t> lineTicks;  // the tick of each line's first syllable
+  // The karaoke texts' headers name the song, whichever texts it sings.
+  for (const TMidiEvent* event : TextsOfType(song, TKaraokeText::kKaraokeType)) {
+    if (event->text.contains(kParagraph)) break;
+    if (event->text.startsWith(QLatin1String("@T")) && words.artist.isEmpty()) {
+      (words.title.isEmpty() ? words.title : words.artist) = event->text.mid(2).trimmed();
+    }
+  }
   bool sung = false;
   for (const TMidiEvent* event : texts) {
     QString text = event->text;
     const qsizetype paragraph = text.indexOf(kParagraph);
-    if (!sung && paragraph < 0) {
-      if (text.startsWith(QLatin1String("@T"))) {
-        (words.title.isEmpty() ? words.title : words.artist) = text.mid(2).trimmed();
-      }
-      continue;
-    }
+    if (!sung && paragraph < 0) continue;
     sung = true;
     const qsizetype line = text.indexOf(kLine);
     if (paragraph >= 0) text.remove(paragraph, 1);
