@@ -304,6 +304,10 @@ void DesktopSession::Focus(const QString& window) const {
   }
 }
 
+void DesktopSession::Raise(const QString& window) const {
+  Xdotool({QStringLiteral("windowraise"), window});
+}
+
 void DesktopSession::Keys(const QString& window, const QStringList& keys) const {
   Focus(window);
   Xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("50")} +

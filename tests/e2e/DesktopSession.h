@@ -56,6 +56,8 @@ class DesktopSession {
 
   // Gives `window` the keyboard focus, unless it has it.
   void Focus(const QString& window) const;
+  // Brings `window` above the others: without a window manager the last shown lies on top.
+  void Raise(const QString& window) const;
   // Gives `window` the keyboard focus, then presses the keys one after the other (xdotool
   // key names: "F5", "alt+f", "Return").
   void Keys(const QString& window, const QStringList& keys) const;

@@ -81,6 +81,9 @@ TEST(Evening, AKaraokeSongIsSungAlongAndTheTakeSavedAsATaggedMp3) {
   desktop.SetMp3Info("Evening Song", "The Singers");
   desktop.OpenFile(song);
   const QString lyrics = desktop.WaitWindow("lyric");
+  // The display window, with the karaoke screen, opened after it and may lie over it.
+  desktop.WaitWindow("view");
+  desktop.Raise(lyrics);
 
   desktop.Focus(desktop.MainWindow());
   desktop.Keys(desktop.MainWindow(), {"F5"});
