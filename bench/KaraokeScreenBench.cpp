@@ -44,7 +44,7 @@ class WatchedScreen : public TKaraokeScreen {
       const int line = LineShown(place);
       if (line < 0) continue;
       for (int k = 0; k < SyllablesStarted(place); ++k) {
-        auto& shown = firstShown[std::size_t(line * kPerLine + k)];
+        auto& shown = firstShown[std::size_t(line) * kPerLine + std::size_t(k)];
         if (shown < 0) shown = now;
       }
     }
