@@ -100,9 +100,10 @@ TKaraokeSong KaraokeSongOf(const TMidiFile& song, std::uint8_t type) {
   TKaraokeSong words;
   const TTempoMap& tempo = song.TempoMap();
   const std::vector<TMidiEvent*> texts = TextsOfType(song, type);
-  std::vector<std::int32_t> lineTicks;  // the tick of each line's first syllable
   // The karaoke texts' headers name the song, whichever texts it sings.
-  for (const TMidiEvent* event : TextsOfType(song, TKaraokeText::kKaraokeType)) {
+  const std::vector<TMidiEvent*> headers =
+      type == TKaraokeText::kKaraokeType ? texts : TextsOfType(song, TKaraokeText::kKaraokeType);
+  for (const TMidiEvent* event : headers) {
     if (event->text.contains(kParagraph)) break;
     if (event->text.startsWith(QLatin1String("@T")) && words.artist.isEmpty()) {
       (words.title.isEmpty() ? words.title : words.artist) = event->text.mid(2).trimmed();
@@ -117,21 +118,13 @@ TKaraokeSong KaraokeSongOf(const TMidiFile& song, std::uint8_t type) {
     const qsizetype line = text.indexOf(kLine);
     if (paragraph >= 0) text.remove(paragraph, 1);
     if (line >= 0) text.remove(text.indexOf(kLine), 1);
-    if (paragraph >= 0 || line >= 0 || words.lines.empty()) {
-      words.lines.emplace_back();
-      lineTicks.push_back(event->tick);
-    }
+    if (paragraph >= 0 || line >= 0 || words.lines.empty()) words.lines.emplace_back();
     if (text.isEmpty()) continue;
     const int at = int(tempo.MsAt(event->tick));
     words.lines.back().syllables.push_back({at, at, text});
   }
   // Lines without a syllable show nothing.
-  for (std::size_t i = words.lines.size(); i-- > 0;) {
-    if (words.lines[i].syllables.empty()) {
-      words.lines.erase(words.lines.begin() + std::ptrdiff_t(i));
-      lineTicks.erase(lineTicks.begin() + std::ptrdiff_t(i));
-    }
-  }
+  std::erase_if(words.lines, [](const TKaraokeSong::Line& line) { return line.syllables.empty(); });
   TKaraokeSong::Syllable* previous = nullptr;
   for (std::size_t i = 0; i < words.lines.size(); ++i) {
     TKaraokeSong::Line& line = words.lines[i];
@@ -144,9 +137,9 @@ TKaraokeSong KaraokeSongOf(const TMidiFile& song, std::uint8_t type) {
     }
     const int silence = i == 0 ? line.StartMs() : line.StartMs() - words.lines[i - 1].EndMs();
     if (i == 0 || silence > TKaraokeSong::kCountInGapMs) {
+      const double first = tempo.TicksAt(line.StartMs());
       for (int beat = TKaraokeSong::kCountInBeats; beat > 0; --beat) {
-        line.countIn.push_back(
-            int(tempo.MsAt(double(lineTicks[i]) - double(beat) * song.TicksPerQuarter())));
+        line.countIn.push_back(int(tempo.MsAt(first - double(beat) * song.TicksPerQuarter())));
       }
     }
   }

@@ -37,7 +37,8 @@ void TKaraokeScreen::SetSong(TKaraokeSong song) {
 }
 
 void TKaraokeScreen::Run(bool running) {
-  if (running) {
+  // A screen put away (a song without words) draws nothing.
+  if (running && !isHidden()) {
     frames_.start();
   } else {
     frames_.stop();

@@ -29,8 +29,8 @@ class TKaraokeScreen : public QWidget {
   void SetSong(TKaraokeSong song);
   // Where the song is, in milliseconds.
   std::function<int()> Position;
-  // Draws a frame at every display frame while the song runs; halted, the screen stands
-  // where the song stands.
+  // Draws a frame at every display frame while the song runs and the screen is not hidden;
+  // halted, the screen stands where the song stands.
   void Run(bool running);
   void SetColours(const QColor& background, const QColor& toSing, const QColor& sung);
   // Brings the screen to the song's position now.
