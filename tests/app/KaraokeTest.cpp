@@ -190,6 +190,8 @@ TEST_F(KaraokeTest, EveryKindOfLyricShowsItsWordsAndColoursThemInStep) {
   EXPECT_EQ(sing(5, {"Hel", "lo\r", "world\n", "Up"}),
             std::pair(QStringList({"Hello", "world", "", "Up", ""}),
                       QStringLiteral("Hello\nworld\n\nUp")));
+  // Lyric events that carry the karaoke markers already keep them as they are.
+  EXPECT_EQ(sing(5, {"Hel", "lo\r", "/world"}).first, QStringList({"Hello", "world", ""}));
 }
 
 // A long song keeps its sung line in view; a user's scrolling is left alone to the next

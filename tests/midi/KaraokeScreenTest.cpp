@@ -46,6 +46,7 @@ TEST(KaraokeScreenTest, SyllablesWipeInTimeLinesTakeTurnsAndSilencesAreCountedIn
   ASSERT_EQ(words.lines.size(), 5u);
   EXPECT_EQ(words.title, "Twinkle");
   EXPECT_EQ(words.artist, "Mozart");
+  EXPECT_EQ(words.lines[1].syllables.front().text, "lit") << "a marker shows on screen";
 
   int now = 0;
   TKaraokeScreen screen;
