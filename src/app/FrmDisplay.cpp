@@ -24,14 +24,16 @@ TFrmDisplay::TFrmDisplay(TFrmMain& main) : QWidget(nullptr, Qt::Window), main_(m
   KaraokeScreen->hide();
   // Clicks and the pop-up menu reach the panel's own handling.
   KaraokeScreen->setAttribute(Qt::WA_TransparentForMouseEvents);
+  SetLook(Readable(BuiltInLook(TsuiUIStyle::MacOS)));
   resize(352, 288);
 }
 
+void TFrmDisplay::SetLook(const TSkinColors& look) {
+  const TKaraokeColours colours = KaraokeColoursOf(look);
+  KaraokeScreen->SetColours(colours.background, colours.toSing, colours.sung);
+}
+
 void TFrmDisplay::ShowKaraoke(TKaraokeSong song, std::function<int()> position) {
-  // The sung colour is the look's, made light enough to read on the black screen.
-  QColor sung = main_.palette().color(QPalette::Highlight);
-  if (sung.lightness() < 160) sung = QColor::fromHsl(sung.hslHue(), sung.hslSaturation(), 160);
-  KaraokeScreen->SetColours(Qt::black, Qt::white, sung);
   KaraokeScreen->Position = std::move(position);
   KaraokeScreen->setGeometry(Panel1->rect());
   KaraokeScreen->SetSong(std::move(song));

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "midi/KaraokeLyrics.h"
+#include "skins/SkinColors.h"
 
 namespace sonarelle {
 
@@ -32,6 +33,8 @@ class TFrmDisplay : public QWidget {
   void ShowKaraoke(TKaraokeSong song, std::function<int()> position);
   // Gives the panel back to the video.
   void HideKaraoke();
+  // Colours the karaoke screen after the look, now and for the songs to come.
+  void SetLook(const TSkinColors& look);
 
   // Height of the title bar drawn inside the window; the desktop draws ours outside.
   int TitleBarHeight() const { return 0; }

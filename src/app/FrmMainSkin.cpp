@@ -1,5 +1,6 @@
 #include <QAction>
 
+#include "app/FrmDisplay.h"
 #include "app/FrmMain.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramFolder.h"
@@ -111,6 +112,11 @@ void TFrmMain::ApplySkin(int number) {
     style = skin.style;
   }
   for (TsuiThemeManager* manager : ThemeManagers()) manager->SetUIStyle(style);
+  if (FrmDisplay != nullptr) {
+    if (const TsuiThemeManager* manager = ManagerOf(*FrmDisplay)) {
+      FrmDisplay->SetLook(manager->Colors());
+    }
+  }
 }
 
 void TFrmMain::SkinClick(int number) {

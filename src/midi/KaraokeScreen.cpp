@@ -25,6 +25,9 @@ TKaraokeScreen::TKaraokeScreen(QWidget* parent) : QWidget(parent) {
   frames_.setTimerType(Qt::PreciseTimer);
   frames_.setInterval(1000 / kFramesPerSecond);
   connect(&frames_, &QTimer::timeout, this, [this] { Frame(); });
+  due_.setTimerType(Qt::PreciseTimer);
+  due_.setSingleShot(true);
+  connect(&due_, &QTimer::timeout, this, [this] { Frame(); });
 }
 
 void TKaraokeScreen::SetSong(TKaraokeSong song) {
@@ -42,6 +45,7 @@ void TKaraokeScreen::Run(bool running) {
     frames_.start();
   } else {
     frames_.stop();
+    due_.stop();
   }
   Frame();
 }
@@ -117,7 +121,9 @@ int TKaraokeScreen::WipeOf(const Place& place, int ms) const {
     const auto& syllable = syllables[k];
     const int length = std::max(1, syllable.endMs - syllable.startMs);
     const double part = std::min(1.0, double(ms - syllable.startMs) / length);
-    wiped = place.edges[k] + int(part * (place.edges[k + 1] - place.edges[k]));
+    // A syllable due shows at once, by a pixel at least, however long its wipe.
+    const int span = place.edges[k + 1] - place.edges[k];
+    wiped = place.edges[k] + std::min(span, std::max(1, int(part * span)));
   }
   return wiped;
 }
@@ -181,6 +187,26 @@ void TKaraokeScreen::Frame() {
   if (intro != intro_) {
     intro_ = intro;
     update(TitleRect());
+  }
+  if (frames_.isActive()) WakeForNext(ms);
+}
+
+void TKaraokeScreen::WakeForNext(int ms) {
+  // A frame timer alone would show a syllable up to a whole frame after it is due.
+  int next = ms + frames_.interval();
+  const auto consider = [&](int at) {
+    if (at > ms) next = std::min(next, at);
+  };
+  for (const Place& place : places_) {
+    if (place.line < 0) continue;
+    const TKaraokeSong::Line& line = song_.lines[std::size_t(place.line)];
+    consider(line.EndMs());
+    for (const auto& syllable : line.syllables) consider(syllable.startMs);
+    for (int beat : line.countIn) consider(beat);
+  }
+  if (next - ms < frames_.interval() - 1) {
+    // A millisecond late, so the position read then has reached it.
+    due_.start(next - ms + 1);
   }
 }
 

@@ -65,6 +65,8 @@ class TKaraokeScreen : public QWidget {
   int DotsAt(int line, int ms) const;
   QRect DotsRect() const;
   QRect TitleRect() const;
+  // Wakes for the next syllable, dot or line due before the next frame, so it shows on time.
+  void WakeForNext(int ms);
 
   TKaraokeSong song_;
   std::array<Place, 2> places_;
@@ -75,6 +77,7 @@ class TKaraokeScreen : public QWidget {
   int dots_ = 0;
   bool intro_ = false;
   QTimer frames_;
+  QTimer due_;
 };
 
 }  // namespace sonarelle

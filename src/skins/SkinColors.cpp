@@ -47,6 +47,31 @@ TSkinColors Readable(TSkinColors colors) {
   return colors;
 }
 
+TKaraokeColours KaraokeColoursOf(const TSkinColors& look) {
+  const auto hueOf = [](const QColor& c) { return std::max(0, c.hslHue()); };
+  TKaraokeColours colours;
+  colours.background =
+      QColor::fromHsl(hueOf(look.window), std::min(look.window.hslSaturation(), 160), 20).toRgb();
+  colours.toSing = Qt::white;
+  const QColor& highlight = look.highlight;
+  const auto fits = [&](const QColor& c) {
+    return ContrastRatio(c, colours.background) >= kMinTextContrast &&
+           ContrastRatio(c, colours.toSing) >= kMinWipeContrast;
+  };
+  // Lightness alone always finds one: from near black to white the contrast with the dark
+  // background rises while that with white falls, and the two ranges overlap.
+  colours.sung = QColor(0, 160, 255);
+  for (int away = 0; away <= 255; ++away) {
+    for (int lightness : {highlight.lightness() - away, highlight.lightness() + away}) {
+      if (lightness < 0 || lightness > 255) continue;
+      const QColor candidate =
+          QColor::fromHsl(hueOf(highlight), highlight.hslSaturation(), lightness);
+      if (fits(candidate)) return {colours.background, colours.toSing, candidate.toRgb()};
+    }
+  }
+  return colours;
+}
+
 TSkinColors BuiltInLook(TsuiUIStyle style) {
   switch (style) {
     case TsuiUIStyle::WinXP:

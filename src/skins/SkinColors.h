@@ -31,6 +31,20 @@ QColor TextOn(const QColor& background, const QColor& preferred);
 // takes black text, which the controls a look does not restyle keep.
 TSkinColors Readable(TSkinColors colors);
 
+// The karaoke screen's colours in a look.
+struct TKaraokeColours {
+  QColor background;  // the look's frame colour, made dark
+  QColor toSing;
+  QColor sung;  // the look's highlight, as near its own lightness as reads on `background`
+};
+
+// The least contrast between the sung and the to-sing colour, so a wipe shows from afar.
+inline constexpr double kMinWipeContrast = 1.8;
+
+// The karaoke screen's colours for `look`: both text colours read on the background, and
+// the sung part stands apart from the part to sing.
+TKaraokeColours KaraokeColoursOf(const TSkinColors& look);
+
 // The colours of a built-in look; FromThemeFile has none and gives those of MacOS.
 TSkinColors BuiltInLook(TsuiUIStyle style);
 

@@ -28,10 +28,13 @@ QWidget* TsuiThemeManager::Control(const QString& name) const {
   return nullptr;
 }
 
+TSkinColors TsuiThemeManager::Colors() const {
+  return style_ == TsuiUIStyle::FromThemeFile ? fileTheme_.Colors() : Readable(BuiltInLook(style_));
+}
+
 void TsuiThemeManager::SetUIStyle(TsuiUIStyle style) {
   style_ = style;
-  const TSkinColors colors =
-      style == TsuiUIStyle::FromThemeFile ? fileTheme_.Colors() : Readable(BuiltInLook(style));
+  const TSkinColors colors = Colors();
   for (const QString& name : controls_) {
     QWidget* control = Control(name);
     if (control == nullptr) continue;

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include "skins/SkinColors.h"
 #include "skins/SuiUIStyle.h"
 
 class QWidget;
@@ -27,6 +28,8 @@ class TsuiThemeManager : public QObject {
   // file theme may have loaded another file since.
   void SetUIStyle(TsuiUIStyle style);
   TsuiUIStyle UIStyle() const { return style_; }
+  // The colours of the style set last.
+  TSkinColors Colors() const;
 
   const QStringList& Controls() const { return controls_; }
   // The listed control of that name on the window, or null.

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -253,6 +254,21 @@ TEST_F(KaraokeTest, TheKaraokeScreenFollowsTheSongThroughPauseAndPlay) {
   main_->BtnPlay->click();
   // Half a second on from where it stood: the third syllable, not the song 5.5 s in.
   EXPECT_EQ(at(5500), 3) << "the song did not go on where it was paused";
+
+  // A look chosen while the words show colours them at once: DeepBlue sings in gold.
+  const auto shows = [&](const QColor& colour) {
+    const QImage frame = screen->grab().toImage();
+    for (int y = 0; y < frame.height(); ++y) {
+      for (int x = 0; x < frame.width(); ++x) {
+        if (frame.pixelColor(x, y) == colour) return true;
+      }
+    }
+    return false;
+  };
+  const QColor gold(0xf0, 0xb4, 0x00);
+  EXPECT_FALSE(shows(gold));
+  main_->Item(QStringLiteral("N95"))->trigger();
+  EXPECT_TRUE(shows(gold));
 }
 
 // The song as the singer hears it: the rig's "speakers" carry the synthesizer.

@@ -55,6 +55,17 @@ TEST(KaraokeScreenTest, SyllablesWipeInTimeLinesTakeTurnsAndSilencesAreCountedIn
   screen.SetColours(Qt::black, Qt::white, sung);
   screen.Position = [&] { return now; };
   screen.SetSong(std::move(words));
+  // The title and artist stand above the lines while the intro plays, and only then.
+  const auto titled = [&] {
+    const QImage top = screen.grab(QRect(0, 0, 1280, 100)).toImage();
+    for (int y = 0; y < top.height(); ++y) {
+      for (int x = 0; x < top.width(); ++x) {
+        if (top.pixelColor(x, y) == Qt::white) return true;
+      }
+    }
+    return false;
+  };
+  EXPECT_TRUE(titled());
   // Counted in over the four beats before the first line, which shows with the next.
   std::vector<int> dots;
   for (now = 1750; now < 4000; now += 500) {
@@ -65,6 +76,11 @@ TEST(KaraokeScreenTest, SyllablesWipeInTimeLinesTakeTurnsAndSilencesAreCountedIn
   now = 3750;
   EXPECT_EQ(std::pair(screen.LineShown(0), screen.LineShown(1)), std::pair(0, 1));
   EXPECT_EQ(SungUpTo(screen, sung), -1);
+  EXPECT_FALSE(titled()) << "the title stayed into the count-in";
+  // A syllable shows begun the moment it is due, however slow its wipe.
+  now = 4000;
+  screen.Frame();
+  EXPECT_EQ(screen.SyllablesStarted(0), 1);
 
   // Half through "Twin" the wipe stands within it, then moves on through "kle".
   now = 4125;

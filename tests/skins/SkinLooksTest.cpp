@@ -58,5 +58,29 @@ TEST(SkinLooks, EveryLookReadsWellAsDesignedAndNoTwoLookAlike) {
   }
 }
 
+TEST(SkinLooks, TheKaraokeScreenReadsInEveryLookAndKeepsItsAccent) {
+  auto looks = EightLooks();
+  // Theme files may hold any colours: white, black, glaring and unsaturated accents.
+  for (const QColor& accent : {QColor(Qt::white), QColor(Qt::black), QColor(Qt::yellow),
+                               QColor(Qt::blue), QColor(128, 128, 128)}) {
+    TSkinColors odd = BuiltInLook(TsuiUIStyle::MacOS);
+    odd.window = accent;
+    odd.highlight = accent;
+    looks.emplace_back(accent.name().toStdString(), odd);
+  }
+  for (const auto& [name, look] : looks) {
+    const TKaraokeColours c = KaraokeColoursOf(look);
+    EXPECT_GE(ContrastRatio(c.toSing, c.background), kMinTextContrast) << name;
+    EXPECT_GE(ContrastRatio(c.sung, c.background), kMinTextContrast) << name;
+    EXPECT_GE(ContrastRatio(c.sung, c.toSing), kMinWipeContrast) << name;
+    if (look.highlight.hslSaturation() > 0) {
+      EXPECT_NEAR(c.sung.hslHue(), look.highlight.hslHue(), 3) << name;
+    }
+  }
+  // An accent that reads as it is stays as it is.
+  TSkinColors gold = BuiltInLook(TsuiUIStyle::DeepBlue);
+  EXPECT_EQ(KaraokeColoursOf(gold).sung.name(), gold.highlight.name());
+}
+
 }  // namespace
 }  // namespace sonarelle
