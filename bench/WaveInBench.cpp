@@ -8,7 +8,6 @@
 // with the recorder's stored buffer set (200 buffers of 2048 bytes).
 #include <sys/resource.h>
 
-#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -16,8 +15,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QProcess>
 #include <QTimer>
 
 #include "BenchRig.h"
@@ -27,47 +24,6 @@
 
 using namespace sonarelle;
 
-namespace {
-
-int RigDevice(const QString& server, const QString& name) {
-  QProcess pactl;
-  pactl.start(QStringLiteral("pactl"), {QStringLiteral("-s"), server, QStringLiteral("list"),
-                                        QStringLiteral("short"), QStringLiteral("sources")});
-  pactl.waitForFinished(10000);
-  const QStringList lines =
-      QString::fromUtf8(pactl.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  for (int i = 0; i < lines.size(); ++i) {
-    if (lines[i].split(QLatin1Char('\t')).value(1) == name) {
-      return i;
-    }
-  }
-  return -2;
-}
-
-// The data chunk of the finished file, left channel only, scaled to -1 .. 1.
-std::vector<double> LeftChannel(const QString& fileName) {
-  QFile file(fileName);
-  std::vector<double> out;
-  if (!file.open(QIODevice::ReadOnly)) {
-    return out;
-  }
-  const QByteArray bytes = file.readAll();
-  const qsizetype at = bytes.indexOf("data");
-  if (at < 0 || at + 8 > bytes.size()) {
-    return out;
-  }
-  const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData() + at + 8);
-  const qsizetype declared = static_cast<qsizetype>(data[-4] | (data[-3] << 8) | (data[-2] << 16) |
-                                                    (static_cast<std::uint32_t>(data[-1]) << 24));
-  const qsizetype size = std::min(declared, bytes.size() - at - 8);
-  for (qsizetype i = 0; i + 4 <= size; i += 4) {
-    out.push_back(static_cast<std::int16_t>(data[i] | (data[i + 1] << 8)) / 32768.0);
-  }
-  return out;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int seconds = argc > 1 ? std::max(1, QString::fromUtf8(argv[1]).toInt()) : 60;
@@ -76,8 +32,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the sound rig did not start\n");
     return 1;
   }
-  const QString server = rig.Server();
-  qputenv("PULSE_SERVER", server.toUtf8());
+  qputenv("PULSE_SERVER", rig.Server().toUtf8());
 
   // Both cores busy with another process the whole time.
   auto busy = std::make_unique<BusyCores>();
@@ -94,7 +49,7 @@ int main(int argc, char** argv) {
     recorder.SetSampleRate(rate);
     recorder.SetBitLength(b16Bit);
     recorder.SetMode(mStereo);
-    recorder.SetDeviceID(RigDevice(server, QStringLiteral("mic")));
+    recorder.SetDeviceID(rig.SourceIndex(QStringLiteral("mic")));
     recorder.SetFileName(rig.FilePath(QStringLiteral("take.wav")));
     recorder.OnData = [&](TMMDSPComponent*, PWaveHdr header) {
       bytes += header->dwBytesRecorded;
@@ -134,20 +89,6 @@ int main(int argc, char** argv) {
 
   // A lost stretch breaks the tone: count steps steeper than the sine allows.
   const std::vector<double> left = LeftChannel(rig.FilePath(QStringLiteral("take.wav")));
-  double peak = 0;
-  for (double v : left) {
-    peak = std::max(peak, std::abs(v));
-  }
-  const double slope = peak * 2 * M_PI * 440 / rate * 1.2;
-  int breaks = 0;
-  for (std::size_t n = 1; n < left.size(); ++n) {
-    if (std::abs(left[n] - left[n - 1]) > slope) {
-      if (breaks < 5) {
-        std::printf("  break at frame %zu (%.3f s)\n", n, static_cast<double>(n) / rate);
-      }
-      ++breaks;
-    }
-  }
-  std::printf("phase breaks in the 440 Hz tone: %d\n", breaks);
+  std::printf("phase breaks in the 440 Hz tone: %d\n", PhaseBreaks(left, rate, 440));
   return 0;
 }

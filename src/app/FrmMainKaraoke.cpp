@@ -68,7 +68,7 @@ void TFrmMain::ShowKaraokeScreen() {
     FrmDisplay->show();
   }
   FrmDisplay->ShowKaraoke(KaraokeSongOf(*MidiFile1, FSungTextType),
-                          [this] { return MidiFile1->PositionMs(); });
+                          [this] { return MidiFile1->ClockMs(); });
 }
 
 void TFrmMain::StopKaraoke() {

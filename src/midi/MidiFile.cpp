@@ -431,4 +431,10 @@ int TMidiFile::PositionMs() const {
   return int(std::min<std::int64_t>(elapsedMs_, std::numeric_limits<int>::max()));
 }
 
+int TMidiFile::ClockMs() const {
+  if (!playing_) return PositionMs();
+  return int(std::min<std::int64_t>(std::max(MilliSeconds() - startCount_, elapsedMs_),
+                                    std::numeric_limits<int>::max()));
+}
+
 }  // namespace sonarelle

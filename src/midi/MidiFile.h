@@ -108,6 +108,8 @@ class TMidiFile {
   bool Playing() const { return playing_; }
   // Song time reached at the last clock tick.
   int PositionMs() const;
+  // Song time now, between the clock's ticks too: for a screen that must not lag a tick.
+  int ClockMs() const;
   // The song's length; a song longer than the largest int gives that.
   int LengthMs() const;
 
