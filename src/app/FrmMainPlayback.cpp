@@ -205,15 +205,16 @@ void TFrmMain::N11Click() {
   FDiscMode = false;
   Item(QStringLiteral("MenuVCD"))->setVisible(false);
   CreateOpenDialog();
-  // In the last song's folder, with an empty name field: a name typed there is the whole
-  // name, not one added to the last.
+  // In the last song's folder, the name field's text all selected: a name typed there is the
+  // whole name, not one added to the last. Emptying the field instead leaves the dialog's
+  // Open button disabled whatever is typed next, once it has opened a file.
   const QString folder =
       SettingsStore::ReadText(FConfigFile, ConfigKeys::kOpenSection, ConfigKeys::kSongFolder);
   OpenDialog1->setDirectory(!folder.isEmpty() && QFileInfo(folder).isDir() ? folder
                                                                            : QDir::homePath());
-  // The dialog's own name field (selectFile ignores an empty name).
+  // Queued: done once the dialog is on the screen.
   if (auto* name = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
-    name->clear();
+    QMetaObject::invokeMethod(name, &QLineEdit::selectAll, Qt::QueuedConnection);
   }
   if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
   const QString file = OpenDialog1->selectedFiles().constFirst();

@@ -244,8 +244,8 @@ TEST_F(FrmMainTest, ClosingWhileRecordingOffersTheTakeFirst) {
   EXPECT_TRUE(second->SaveDialog1 == nullptr || !second->SaveDialog1->isVisible());
 }
 
-// Opens a file as a singer does: a path put into the open dialog's name field, Open clicked.
-// Answers where the dialog stood and what its name field held when it showed.
+// Opens a file as a singer does: a path typed into the open dialog's name field, Open
+// clicked. Answers where the dialog stood and what its name field held then.
 std::pair<QString, QString> TypeIntoOpenDialog(TFrmMain& form, const QString& typed) {
   std::pair<QString, QString> shown;
   // The dialog is made once the window is on the screen, as a singer first sees it.
@@ -256,11 +256,10 @@ std::pair<QString, QString> TypeIntoOpenDialog(TFrmMain& form, const QString& ty
     if (!dialog.isVisible()) return;
     typing.stop();
     auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    shown = {dialog.directory().absolutePath(), name->text()};
-    // Pasted where the cursor is, as a typed path goes (typed key by key, the dialog may
+    // Pasted over what is selected, as a typed path goes (typed key by key, the dialog may
     // follow the folders on the way, racing its directory model).
-    name->end(false);
     name->insert(typed);
+    shown = {dialog.directory().absolutePath(), name->text()};
     auto* buttons = dialog.findChild<QDialogButtonBox*>();
     QTest::mouseClick(buttons->button(QDialogButtonBox::Open), Qt::LeftButton);
   });
@@ -269,7 +268,7 @@ std::pair<QString, QString> TypeIntoOpenDialog(TFrmMain& form, const QString& ty
   return shown;
 }
 
-TEST_F(FrmMainTest, TheOpenDialogStartsInTheLastSongsFolderWithAnEmptyName) {
+TEST_F(FrmMainTest, TheOpenDialogStartsInTheLastSongsFolderAndATypedNameReplacesTheLast) {
   ModalBoxWatcher boxes(false);
   QTemporaryDir first;
   QTemporaryDir second;
@@ -281,11 +280,10 @@ TEST_F(FrmMainTest, TheOpenDialogStartsInTheLastSongsFolderWithAnEmptyName) {
   auto windows = std::make_unique<TProgramWindows>();
   windows->FrmMain->show();
   TypeIntoOpenDialog(*windows->FrmMain, a);
-  // The second time: in the first song's folder, nothing in the name field, so a whole path
-  // typed there opens as typed.
+  // The second time: in the first song's folder, and a whole path typed there is the name.
   const auto shown = TypeIntoOpenDialog(*windows->FrmMain, b);
   EXPECT_EQ(shown.first.toStdString(), first.path().toStdString());
-  EXPECT_EQ(shown.second.toStdString(), "");
+  EXPECT_EQ(shown.second.toStdString(), b.toStdString());
   EXPECT_EQ(boxes.Texts(), QStringList(2, "Do not support this file format!"));
   // Remembered across starts.
   windows = std::make_unique<TProgramWindows>();

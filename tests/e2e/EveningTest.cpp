@@ -121,6 +121,9 @@ TEST(Evening, AKaraokeSongIsSungAlongAndTheTakeSavedAsATaggedMp3) {
   EXPECT_EQ(decoded.rate, 44100);
   ExpectTakeLength(double(decoded.left.size()) / decoded.rate, pressed);
   EXPECT_TRUE(HasTone(decoded.left, 44100, 440)) << "the rig's microphone tone is not in the take";
+  // Once more: the open dialog opens a second song as it did the first (OpenFile fails the
+  // test when the dialog stays).
+  desktop.OpenFile(song);
   ExpectSoundEnd(desktop);
 }
 
