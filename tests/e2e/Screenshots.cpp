@@ -116,20 +116,14 @@ void TakeAll(const QString& out) {
   const QString main = desktop.MainWindow();
   photos.Window(main, "main-window.png");
 
-  desktop.OpenFile(video);
-  // The program sizes and places the video window once the video has opened: move it after.
-  const QString view = desktop.WaitWindow("view");
-  evening::WaitPicture(desktop, view, evening::Yellow, 1000);
-  desktop.Move(view, kBeside);
-  evening::WaitPicture(desktop, view, evening::Yellow, 1000);
-  QThread::msleep(1500);  // the time display moves on once a second
-  // Both windows and the gap between them, not the empty rest of the screen.
-  const QRect both = desktop.Geometry(main).united(desktop.Geometry(view)).adjusted(0, 0, 8, 8);
-  photos.Save(desktop.ScreenshotOfScreen().copy(both), "video.png");
-  desktop.Keys(main, {"F4"});
-
   desktop.OpenFile(song);
   const QString lyrics = photos.Place("lyric", kBelow);
+  // The karaoke screen, its top line part sung in the first look's blue, part to sing.
+  const QString screen = photos.Place("view", kBeside);
+  const auto screenSung = [](QRgb c) {
+    return qBlue(c) > 180 && qRed(c) < 110 && qGreen(c) > 90 && qGreen(c) < 160;
+  };
+  photos.Save(evening::WaitPicture(desktop, screen, screenSung, 1500), "karaoke-screen.png");
   // A line partly coloured: some syllables sung, more to come.
   QElapsedTimer waited;
   waited.start();
@@ -146,6 +140,18 @@ void TakeAll(const QString& out) {
   const QString save = photos.Place("Save As", kBelow);
   photos.Window(save, "save-take.png");
   desktop.SaveTakeAs(desktop.Folder() + "/take.wav");
+  desktop.Keys(main, {"F4"});
+
+  desktop.OpenFile(video);
+  // The program sizes and places the video window once the video has opened: move it after.
+  const QString view = desktop.WaitWindow("view");
+  evening::WaitPicture(desktop, view, evening::Yellow, 1000);
+  desktop.Move(view, kBeside);
+  evening::WaitPicture(desktop, view, evening::Yellow, 1000);
+  QThread::msleep(1500);  // the time display moves on once a second
+  // Both windows and the gap between them, not the empty rest of the screen.
+  const QRect both = desktop.Geometry(main).united(desktop.Geometry(view)).adjusted(0, 0, 8, 8);
+  photos.Save(desktop.ScreenshotOfScreen().copy(both), "video.png");
   desktop.Keys(main, {"F4"});
 
   // The panel's button has no key: it is the last 20 pixels of the collapsed panel's caption
