@@ -182,13 +182,17 @@ void TFrmMain::SizeDisplayTo(QSize panel) {
   const int title = FrmDisplay->TitleBarHeight();
   FrmDisplay->resize(panel.width(), panel.height() + title);
   FrmDisplay->Panel1->setGeometry(0, title, panel.width(), panel.height());
-  // Directly above the main window, centred on it, but never above the screen's top.
+  // Directly above the main window, centred on it, but never above the screen's top nor
+  // past its sides: a karaoke screen wider than the main window would lose its words' ends.
   const QRect main = frameGeometry();
   const QSize borders = FrmDisplay->frameGeometry().size() - FrmDisplay->size();
   const int width = panel.width() + borders.width();
   const int height = panel.height() + title + borders.height();
   const int top = std::max(0, main.top() - height);
-  FrmDisplay->move(main.left() + (main.width() - width) / 2, top);
+  const QRect area = screen()->availableGeometry();
+  const int left = std::clamp(main.left() + (main.width() - width) / 2, area.left(),
+                              std::max(area.left(), area.right() + 1 - width));
+  FrmDisplay->move(left, top);
 }
 
 void TFrmMain::SetDisplayRectToPanel() {

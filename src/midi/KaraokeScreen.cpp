@@ -181,9 +181,8 @@ void TKaraokeScreen::Frame() {
     dots_ = dots;
     update(DotsRect());
   }
-  const bool intro =
-      count > 0 && ms < song_.lines.front().StartMs() &&
-      (song_.lines.front().countIn.empty() || ms < song_.lines.front().countIn.front());
+  // Above the dots, so it stays through the count-in: a short intro is all count-in.
+  const bool intro = count > 0 && ms < song_.lines.front().StartMs();
   if (intro != intro_) {
     intro_ = intro;
     update(TitleRect());

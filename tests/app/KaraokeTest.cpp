@@ -191,6 +191,9 @@ TEST_F(KaraokeTest, EveryKindOfLyricShowsItsWordsAndColoursThemInStep) {
   EXPECT_EQ(sing(5, {"Hel", "lo\r", "world\n", "Up"}),
             std::pair(QStringList({"Hello", "world", "", "Up", ""}),
                       QStringLiteral("Hello\nworld\n\nUp")));
+  // Lines alone, ended by CR: paragraphs of four lines, as for karaoke texts.
+  EXPECT_EQ(sing(5, {"A\r", "B\r", "C\r", "D\r", "E"}).first,
+            QStringList({"A", "B", "C", "D", "", "E", ""}));
   // Lyric events that carry the karaoke markers already keep them as they are.
   EXPECT_EQ(sing(5, {"Hel", "lo\r", "/world"}).first, QStringList({"Hello", "world", ""}));
 }
@@ -239,9 +242,12 @@ TEST_F(KaraokeTest, TheKaraokeScreenFollowsTheSongThroughPauseAndPlay) {
   smf::Track track;
   // A syllable every 96 ticks, half a second.
   track.Text(0, "\\Twin").Text(96, "kle").Text(96, "twin").Text(96, "kle");
+  // At the screen's left edge the screen, wider than the main window, stops at the edge.
+  main_->move(0, 400);
   main_->PlayFile(Song("screen.kar", {smf::Track().Tempo(0, 500000), track}));
   TKaraokeScreen* screen = windows_->FrmDisplay->KaraokeScreen;
   EXPECT_TRUE(windows_->FrmDisplay->isVisible() && screen->isVisible());
+  EXPECT_EQ(windows_->FrmDisplay->frameGeometry().left(), 0);
   const auto at = [&](std::int64_t ms) {
     now = ms;
     main_->MidiFile1->ClockTick();

@@ -24,6 +24,23 @@ TKaraokeSong WordsOf(const smf::Track& texts) {
   return KaraokeSongOf(song, sung.type);
 }
 
+// Each run of rows holding the colour, top to bottom: its first row and leftmost column.
+std::vector<std::pair<int, int>> Bands(TKaraokeScreen& screen, const QColor& colour) {
+  const QImage frame = screen.grab().toImage();
+  std::vector<std::pair<int, int>> bands;
+  bool inBand = false;
+  for (int y = 0; y < frame.height(); ++y) {
+    int left = -1;
+    for (int x = 0; x < frame.width() && left < 0; ++x) {
+      if (frame.pixelColor(x, y) == colour) left = x;
+    }
+    if (left >= 0 && !inBand) bands.emplace_back(y, left);
+    if (left >= 0) bands.back().second = std::min(bands.back().second, left);
+    inBand = left >= 0;
+  }
+  return bands;
+}
+
 // The rightmost column of the top line drawn in the sung colour; -1 for none.
 int SungUpTo(TKaraokeScreen& screen, const QColor& sung) {
   const QImage frame = screen.grab().toImage();
@@ -76,11 +93,17 @@ TEST(KaraokeScreenTest, SyllablesWipeInTimeLinesTakeTurnsAndSilencesAreCountedIn
   now = 3750;
   EXPECT_EQ(std::pair(screen.LineShown(0), screen.LineShown(1)), std::pair(0, 1));
   EXPECT_EQ(SungUpTo(screen, sung), -1);
-  EXPECT_FALSE(titled()) << "the title stayed into the count-in";
+  EXPECT_TRUE(titled()) << "the title went before the first line";
+  // The dot left stands over the start of the line to sing: bands of white from the bottom
+  // are the two lines, then the dot.
+  const auto bands = Bands(screen, Qt::white);
+  ASSERT_GE(bands.size(), 3u);
+  EXPECT_NEAR(bands[bands.size() - 3].second, bands[bands.size() - 2].second, 3);
   // A syllable shows begun the moment it is due, however slow its wipe.
   now = 4000;
   screen.Frame();
   EXPECT_EQ(screen.SyllablesStarted(0), 1);
+  EXPECT_FALSE(titled()) << "the title stayed over the song";
 
   // Half through "Twin" the wipe stands within it, then moves on through "kle".
   now = 4125;
@@ -107,6 +130,10 @@ TEST(KaraokeScreenTest, SyllablesWipeInTimeLinesTakeTurnsAndSilencesAreCountedIn
   screen.Frame();
   EXPECT_EQ(screen.CountInShown(), 4);
   EXPECT_EQ(screen.LineShown(1), 3);
+  // Once the last line is sung the screen is empty.
+  now = 30000;
+  screen.Frame();
+  EXPECT_TRUE(Bands(screen, Qt::white).empty() && Bands(screen, sung).empty());
 }
 
 }  // namespace
