@@ -156,8 +156,11 @@ QRect TKaraokeScreen::TitleRect() const {
 void TKaraokeScreen::Frame() {
   const int ms = Position ? Position() : 0;
   const auto count = int(song_.lines.size());
-  int current = 0;
-  while (current < count && song_.lines[std::size_t(current)].EndMs() <= ms) ++current;
+  // Lines end in time order: found by halving, not counted from the first at every frame.
+  const int current = int(
+      std::partition_point(song_.lines.begin(), song_.lines.end(),
+                           [ms](const TKaraokeSong::Line& line) { return line.EndMs() <= ms; }) -
+      song_.lines.begin());
   // Lines take turns at the top and the bottom: the one sung and the one after it.
   for (int place = 0; place < 2; ++place) {
     int line = current % 2 == place ? current : current + 1;
