@@ -136,5 +136,15 @@ TEST(KaraokeScreenTest, SyllablesWipeInTimeLinesTakeTurnsAndSilencesAreCountedIn
   EXPECT_TRUE(Bands(screen, Qt::white).empty() && Bands(screen, sung).empty());
 }
 
+TEST(KaraokeScreenTest, ASongSungFromLyricEventsIsNamedByItsKaraokeHeaders) {
+  smf::Track texts;
+  texts.Text(0, "@TLong Road").Text(0, "@TThe Singers").Meta(10, 5, "Walk").Meta(10, 5, "ing");
+  const TKaraokeSong words = WordsOf(texts);
+  ASSERT_EQ(words.lines.size(), 1u);
+  EXPECT_EQ(words.lines[0].syllables.front().text, "Walk");
+  EXPECT_EQ(words.title, "Long Road");
+  EXPECT_EQ(words.artist, "The Singers");
+}
+
 }  // namespace
 }  // namespace sonarelle
